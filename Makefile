@@ -1,0 +1,58 @@
+# make setup | build | test | doctor | sanitize | bench | wheel
+SHELL := /bin/bash
+VENV := .venv
+PY := $(VENV)/bin/python
+BUILD := build
+JOBS ?= $(shell nproc)
+APT_PACKAGES := ocl-icd-libopencl1 pocl-opencl-icd
+export PYTHONPATH := $(CURDIR)/python
+# pocl compiles kernels on first use; keep its cache inside the tree when HOME is read-only.
+export POCL_CACHE_DIR ?= $(CURDIR)/build/pocl-cache
+
+.PHONY: setup apt build test test-cpp test-python doctor sanitize bench wheel clean
+
+setup: apt $(VENV)/.stamp
+
+apt:
+	@missing=""; for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing >/dev/null; \
+	fi
+
+$(VENV)/.stamp: requirements/runtime.txt requirements/dev.txt
+	@test -x $(PY) || "$$(scripts/find-python)" -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements/dev.txt
+	touch $@
+
+$(BUILD)/build.ninja: $(VENV)/.stamp CMakeLists.txt
+	$(VENV)/bin/cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY)
+
+build: setup $(BUILD)/build.ninja
+	$(VENV)/bin/cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
+	$(PY) -m pytest -q tests/python
+
+doctor: build
+	$(PY) -m orvo doctor
+
+# C++ kernel tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: setup
+	$(VENV)/bin/cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=ON -DORVO_KERNEL_TESTS_ONLY=ON \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY)
+	$(VENV)/bin/cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	$(PY) bench/plugins.py
+
+wheel: setup
+	$(PY) -m pip wheel --no-deps -w dist .
+
+clean:
+	rm -rf $(BUILD) build-asan dist python/orvo/*.so python/orvo/plugins/*.so

@@ -1,0 +1,90 @@
+"""Shared pieces of the benchmarks: test pictures, timing, case tables."""
+
+from __future__ import annotations
+
+import time
+from dataclasses import dataclass
+from typing import Callable
+
+import numpy as np
+import vapoursynth as vs
+
+
+@dataclass
+class Case:
+    group: str  # cases of one group are printed side by side
+    name: str
+    build: Callable[[vs.Core], vs.VideoNode]
+    reference: bool = False  # the core's equivalent the group is compared with
+
+
+def picture(fmt: int, width: int = 1920, height: int = 1080, frames: int = 100, seed: int = 1) -> vs.VideoNode:
+    """A textured test picture (gradients, edges and noise), repeated `frames` times.
+
+    The one frame is made once and looped, so the source costs next to nothing.
+    """
+    core = vs.core
+    blank = core.std.BlankClip(width=width, height=height, format=fmt, length=1, keep=True)
+    f = blank.get_frame(0)
+    rng = np.random.default_rng(seed)
+    planes = []
+    for p in range(f.format.num_planes):
+        h, w = np.asarray(f[p]).shape
+        yy, xx = np.mgrid[0:h, 0:w].astype(np.float64)
+        base = 0.5 + 0.25 * np.sin(xx / 37.0) * np.cos(yy / 23.0)
+        base += 0.2 * ((xx // 64 + yy // 64) % 2)
+        base += rng.normal(0.0, 0.03, size=(h, w))
+        base = np.clip(base, 0.0, 1.0)
+        if f.format.sample_type == vs.FLOAT:
+            planes.append(base.astype(np.float32))
+        else:
+            peak = (1 << f.format.bits_per_sample) - 1
+            planes.append(np.round(base * peak).astype(np.asarray(f[p]).dtype))
+
+    def fill(n, f):
+        out = f.copy()
+        for p, arr in enumerate(planes):
+            np.copyto(np.asarray(out[p]), arr)
+        return out
+
+    one = blank.std.ModifyFrame(blank, fill)
+    return one.std.Loop(times=frames)
+
+
+def fps(clip: vs.VideoNode, frames: int) -> float:
+    """Frames per second over `frames` frames, after one warm-up frame."""
+    clip.get_frame(0)
+    start = time.perf_counter()
+    for _ in clip[1 : frames + 1].frames(close=True):
+        pass
+    return frames / (time.perf_counter() - start)
+
+
+def run(cases: list[Case], frames: int, match: str | None = None) -> list[dict]:
+    """Times every case; prints one block per group with ratios against its reference."""
+    rows = []
+    groups: dict[str, list[Case]] = {}
+    for c in cases:
+        if match and match not in c.group and match not in c.name:
+            continue
+        groups.setdefault(c.group, []).append(c)
+    for group, members in groups.items():
+        print(f"\n{group}")
+        ref_fps = None
+        results = []
+        for c in members:
+            try:
+                value = fps(c.build(vs.core), frames)
+            except (vs.Error, AttributeError) as e:
+                print(f"  {c.name:<52} unavailable: {e}")
+                continue
+            results.append((c, value))
+            if c.reference:
+                ref_fps = value
+        for c, value in results:
+            ratio = "" if ref_fps is None or c.reference else f"  ratio {value / ref_fps:5.2f}"
+            tag = " (reference)" if c.reference else ""
+            print(f"  {c.name:<52} {value:8.1f} fps{ratio}{tag}")
+            rows.append({"group": group, "name": c.name, "fps": value,
+                         "ratio": None if ref_fps is None or c.reference else value / ref_fps})
+    return rows

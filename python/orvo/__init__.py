@@ -1,0 +1,27 @@
+"""orvo: a fixed restoration chain for 16-bit YUV 4:2:0 video in VapourSynth.
+
+``orvo.main(src16, options)`` builds the chain (see ``orvo.orvolib``); the
+compiled module is imported on first use because importing it sets
+``sys.tracebacklimit`` to 0 for the whole interpreter.
+"""
+
+from __future__ import annotations
+
+__version__ = "0.1.0"
+
+__all__ = ["main", "plugins", "__version__"]
+
+
+def main(src16, options):
+    """Build the restoration chain for a YUV420P16 clip; see ``orvo.orvolib.main``."""
+    from . import orvolib
+
+    return orvolib.main(src16, options)
+
+
+def __getattr__(name):
+    if name == "plugins":
+        from . import plugins
+
+        return plugins
+    raise AttributeError(f"module 'orvo' has no attribute {name!r}")

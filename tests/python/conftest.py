@@ -1,0 +1,40 @@
+import vapoursynth as vs
+
+# Graph inspection must be switched on before anything touches vs.core.
+vs._try_enable_introspection(0)
+
+import numpy as np  # noqa: E402
+import pytest  # noqa: E402
+
+from orvo import plugins as orvo_plugins  # noqa: E402
+
+
+@pytest.fixture(scope="session")
+def core():
+    return vs.core
+
+
+def need(namespace: str):
+    """The namespace on the core (loading our plugin if needed), or skip."""
+    if not orvo_plugins.ensure(namespace):
+        pytest.skip(f"namespace {namespace!r} is not available")
+    return getattr(vs.core, namespace)
+
+
+def planes_of(frame) -> list[np.ndarray]:
+    """Copies of every plane of a frame as numpy arrays."""
+    return [np.array(frame[p], copy=True) for p in range(frame.format.num_planes)]
+
+
+def clip_from_planes(planes, fmt, *, length: int = 1):
+    """A clip of `length` frames whose planes hold the given arrays (same list for every frame)."""
+    height, width = planes[0].shape
+    blank = vs.core.std.BlankClip(width=width, height=height, format=fmt, length=length, keep=True)
+
+    def fill(n, f):
+        out = f.copy()
+        for p, arr in enumerate(planes):
+            np.copyto(np.asarray(out[p]), arr)
+        return out
+
+    return blank.std.ModifyFrame(blank, fill)
