@@ -9,7 +9,7 @@ from __future__ import annotations
 
 __version__ = "0.1.0"
 
-__all__ = ["main", "plugins", "__version__"]
+__all__ = ["main", "__version__"]
 
 
 def main(src16, options):
@@ -18,10 +18,3 @@ def main(src16, options):
 
     return orvolib.main(src16, options)
 
-
-def __getattr__(name):
-    if name == "plugins":
-        from . import plugins
-
-        return plugins
-    raise AttributeError(f"module 'orvo' has no attribute {name!r}")
