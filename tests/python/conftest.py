@@ -38,3 +38,13 @@ def clip_from_planes(planes, fmt, *, length: int = 1):
         return out
 
     return blank.std.ModifyFrame(blank, fill)
+
+
+@pytest.fixture
+def ctx():
+    """A per-call context of the extension with default options (its helpers are methods)."""
+    from options import make_options
+
+    from orvo import orvolib
+
+    return orvolib._context(make_options())

@@ -1,0 +1,115 @@
+#include "vs/vs.h"
+
+namespace orvo::vs {
+
+py::module_ module() {
+    static py::module_ *mod = new py::module_(py::module_::import("vapoursynth"));
+    return *mod;
+}
+
+py::object core() { return module().attr("core"); }
+
+py::object attr(const char *name) { return module().attr(name); }
+
+namespace {
+
+bool core_has(const py::object &c, const std::string &name) {
+    try {
+        c.attr(name.c_str());
+        return true;
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_AttributeError))
+            throw;
+        return false;
+    }
+}
+
+} // namespace
+
+py::object ns(const std::string &name) {
+    py::object c = core();
+    if (core_has(c, name))
+        return c.attr(name.c_str());
+    if (name == "nnedi3" && core_has(c, "znedi3"))
+        return c.attr("znedi3");
+    // Our own plugin for a namespace the core lacks.
+    py::module_::import("orvo.plugins").attr("ensure")(name, c);
+    return c.attr(name.c_str());
+}
+
+bool has_ns(const std::string &name) {
+    try {
+        ns(name);
+        return true;
+    } catch (py::error_already_set &e) {
+        if (!e.matches(PyExc_AttributeError))
+            throw;
+        return false;
+    }
+}
+
+py::object fn(const std::string &ns_name, const std::string &fn_name) {
+    return ns(ns_name).attr(fn_name.c_str());
+}
+
+py::object call(const std::string &ns_name, const std::string &fn_name, const std::vector<py::object> &pos,
+                const std::vector<Kw> &kw) {
+    py::tuple args(pos.size());
+    for (size_t i = 0; i < pos.size(); i++)
+        args[i] = pos[i];
+    py::dict kwargs;
+    for (const auto &[key, value] : kw)
+        if (value && !value.is_none())
+            kwargs[key] = value;
+    return fn(ns_name, fn_name)(*args, **kwargs);
+}
+
+py::object call(const std::string &ns_name, const std::string &fn_name, std::initializer_list<py::object> pos,
+                std::initializer_list<Kw> kw) {
+    return call(ns_name, fn_name, std::vector<py::object>(pos), std::vector<Kw>(kw));
+}
+
+bool is_clip(py::handle obj) { return py::isinstance(obj, module().attr("VideoNode")); }
+
+bool is_int(py::handle obj) { return PyLong_Check(obj.ptr()); }
+
+bool is_number(py::handle obj) { return PyLong_Check(obj.ptr()) || PyFloat_Check(obj.ptr()); }
+
+Num to_num(py::handle obj) {
+    if (PyLong_Check(obj.ptr()))
+        return Num(obj.cast<int64_t>());
+    return Num(py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(obj))));
+}
+
+py::object from_num(const Num &n) {
+    return n.is_int() ? py::object(py::int_(n.i())) : py::object(py::float_(n.f()));
+}
+
+Format format_of(py::handle clip) {
+    py::object f = clip.attr("format");
+    Format out;
+    out.id = f.attr("id").cast<int>();
+    out.name = f.attr("name").cast<std::string>();
+    out.color_family = f.attr("color_family").cast<int>();
+    out.sample_type = f.attr("sample_type").cast<int>();
+    out.bits = f.attr("bits_per_sample").cast<int>();
+    out.bytes = f.attr("bytes_per_sample").cast<int>();
+    out.ssw = f.attr("subsampling_w").cast<int>();
+    out.ssh = f.attr("subsampling_h").cast<int>();
+    out.num_planes = f.attr("num_planes").cast<int>();
+    return out;
+}
+
+int gray_family() { return attr("GRAY").cast<int>(); }
+int rgb_family() { return attr("RGB").cast<int>(); }
+int yuv_family() { return attr("YUV").cast<int>(); }
+
+int query_format(int color_family, int sample_type, int bits, int ssw, int ssh) {
+    return core().attr("query_video_format")(color_family, sample_type, bits, ssw, ssh).attr("id").cast<int>();
+}
+
+void type_error(const std::string &func, const std::string &text) { throw py::type_error(func + text); }
+
+void value_error(const std::string &func, const std::string &text) { throw py::value_error(func + text); }
+
+} // namespace orvo::vs
