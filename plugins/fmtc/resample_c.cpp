@@ -1,0 +1,390 @@
+// Scalar resampling: kernel functions, per-output coefficient tables, row
+// passes and the plane driver that chains them.
+#include "kernel.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+namespace fmtc {
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+double sinc(double x) {
+    if (x == 0)
+        return 1;
+    double px = pi * x;
+    return std::sin(px) / px;
+}
+
+} // namespace
+
+bool parse_kernel_name(const std::string &name, KernelKind &kind) {
+    std::string n;
+    for (char ch : name) {
+        if (ch == ' ')
+            break;
+        n += char(std::tolower(static_cast<unsigned char>(ch)));
+    }
+    struct Entry {
+        const char *name;
+        KernelKind kind;
+    };
+    static const Entry table[] = {
+        {"point", KernelKind::point},       {"rect", KernelKind::rect},         {"box", KernelKind::rect},
+        {"linear", KernelKind::bilinear},   {"bilinear", KernelKind::bilinear}, {"cubic", KernelKind::bicubic},
+        {"bicubic", KernelKind::bicubic},   {"lanczos", KernelKind::lanczos},   {"blackman", KernelKind::blackman},
+        {"sinc", KernelKind::sinc},         {"spline16", KernelKind::spline16}, {"spline36", KernelKind::spline36},
+        {"spline64", KernelKind::spline64}, {"gauss", KernelKind::gauss},       {"gaussian", KernelKind::gauss},
+    };
+    for (const Entry &e : table)
+        if (n == e.name) {
+            kind = e.kind;
+            return true;
+        }
+    return false;
+}
+
+double KernelDef::support() const {
+    switch (kind) {
+    case KernelKind::point: return 0;
+    case KernelKind::rect: return 0.5;
+    case KernelKind::bilinear: return 1;
+    case KernelKind::bicubic: return 2;
+    case KernelKind::spline16: return 2;
+    case KernelKind::spline36: return 3;
+    case KernelKind::spline64: return 4;
+    case KernelKind::lanczos:
+    case KernelKind::blackman:
+    case KernelKind::sinc:
+    case KernelKind::gauss: return taps;
+    }
+    return 0;
+}
+
+double KernelDef::eval(double x) const {
+    if (kind == KernelKind::rect) // half-open box, asymmetric on purpose
+        return (x >= -0.5 && x < 0.5) ? 1 : 0;
+    x = std::fabs(x);
+    switch (kind) {
+    case KernelKind::point: return x < 0.5 ? 1 : 0;
+    case KernelKind::rect: return 0;
+    case KernelKind::bilinear: return std::max(1 - x, 0.0);
+    case KernelKind::bicubic:
+        if (x < 1)
+            return ((12 - 9 * b - 6 * c) * x * x * x + (-18 + 12 * b + 6 * c) * x * x + (6 - 2 * b)) / 6;
+        if (x < 2)
+            return ((-b - 6 * c) * x * x * x + (6 * b + 30 * c) * x * x + (-12 * b - 48 * c) * x + (8 * b + 24 * c)) / 6;
+        return 0;
+    case KernelKind::lanczos: return x <= taps ? sinc(x) * sinc(x / taps) : 0;
+    case KernelKind::blackman:
+        return x <= taps ? sinc(x) * (0.42 + 0.5 * std::cos(pi * x / taps) + 0.08 * std::cos(2 * pi * x / taps)) : 0;
+    case KernelKind::sinc: return x <= taps ? sinc(x) : 0;
+    case KernelKind::gauss: return x <= taps ? std::pow(2.0, -(p / 10) * x * x) : 0;
+    case KernelKind::spline16:
+        if (x < 1)
+            return ((x - 9.0 / 5) * x - 1.0 / 5) * x + 1;
+        if (x < 2) {
+            double u = x - 1;
+            return ((-1.0 / 3 * u + 4.0 / 5) * u - 7.0 / 15) * u;
+        }
+        return 0;
+    case KernelKind::spline36:
+        if (x < 1)
+            return ((13.0 / 11 * x - 453.0 / 209) * x - 3.0 / 209) * x + 1;
+        if (x < 2) {
+            double u = x - 1;
+            return ((-6.0 / 11 * u + 270.0 / 209) * u - 156.0 / 209) * u;
+        }
+        if (x < 3) {
+            double u = x - 2;
+            return ((1.0 / 11 * u - 45.0 / 209) * u + 26.0 / 209) * u;
+        }
+        return 0;
+    case KernelKind::spline64:
+        if (x < 1)
+            return ((49.0 / 41 * x - 6387.0 / 2911) * x - 3.0 / 2911) * x + 1;
+        if (x < 2) {
+            double u = x - 1;
+            return ((-24.0 / 41 * u + 4032.0 / 2911) * u - 2328.0 / 2911) * u;
+        }
+        if (x < 3) {
+            double u = x - 2;
+            return ((6.0 / 41 * u - 1008.0 / 2911) * u + 582.0 / 2911) * u;
+        }
+        if (x < 4) {
+            double u = x - 3;
+            return ((-1.0 / 41 * u + 168.0 / 2911) * u - 97.0 / 2911) * u;
+        }
+        return 0;
+    }
+    return 0;
+}
+
+bool build_table(const KernelDef &k, const TableSpec &s, FilterTable &t, int max_taps) {
+    const int S = s.src_size, D = s.dst_size;
+    const double step = s.size / D;
+    const double zc = std::max(step, 1.0) / s.f;
+    const double R = k.support();
+    const double sup = R * zc;
+    const bool point = k.kind == KernelKind::point;
+    const int N = point ? 1 : std::max(int(std::ceil(2 * sup)), 1);
+    if (N > max_taps)
+        return false;
+
+    // Per output: merged weights over [lo, lo + len).
+    std::vector<int> lo(D), len(D);
+    std::vector<double> merged(size_t(D) * size_t(std::min(N, S)));
+    std::vector<double> raw(N);
+    std::vector<double> acc(S);
+    const size_t mstride = size_t(std::min(N, S));
+    double t_pos = point ? s.start : s.start + step * s.dst_center - s.src_center;
+    int K = 1;
+    for (int j = 0; j < D; j++, t_pos += step) {
+        int b;
+        if (point) {
+            b = int(std::floor(s.start + j * step + 0.0001));
+            raw[0] = 1;
+        } else {
+            b = int(std::floor(float(t_pos + sup))) - N + 1;
+            double sum = 0;
+            for (int i = 0; i < N; i++) {
+                raw[i] = k.eval((t_pos - (b + i)) / zc);
+                sum += raw[i];
+            }
+            if (N == 1 && raw[0] == 0)
+                raw[0] = 1, sum = 1;
+            double norm = s.cnorm ? (s.total > 0 ? s.total : std::fabs(sum)) : 1;
+            if (norm == 0)
+                norm = 1;
+            for (int i = 0; i < N; i++)
+                raw[i] /= norm;
+        }
+        // Replicate the edges: taps outside the picture go to the edge sample.
+        int first = std::clamp(b, 0, S - 1), last = std::clamp(b + N - 1, 0, S - 1);
+        for (int i = first; i <= last; i++)
+            acc[i] = 0;
+        for (int i = 0; i < N; i++)
+            acc[std::clamp(b + i, 0, S - 1)] += raw[i] * s.gain;
+        // Drop negligible end taps.
+        const double eps = std::fabs(s.gain) * 1e-6;
+        while (last > first && std::fabs(acc[last]) <= eps)
+            last--;
+        while (first < last && std::fabs(acc[first]) <= eps)
+            first++;
+        lo[j] = first;
+        len[j] = last - first + 1;
+        K = std::max(K, len[j]);
+        for (int i = 0; i < len[j]; i++)
+            merged[size_t(j) * mstride + i] = acc[first + i];
+    }
+
+    t.src_size = S;
+    t.dst_size = D;
+    t.taps = K;
+    t.add = float(s.add);
+    const int Dp = (D + 7) & ~7;
+    t.start.assign(Dp, 0);
+    t.coef.assign(size_t(Dp) * K, 0.f);
+    t.coef_blk.assign(size_t(Dp) * K, 0.f);
+    for (int j = 0; j < D; j++) {
+        int st = std::min(lo[j], S - K);
+        t.start[j] = st;
+        for (int i = 0; i < len[j]; i++)
+            t.coef[size_t(j) * K + (lo[j] - st) + i] = float(merged[size_t(j) * mstride + i]);
+    }
+    for (int j = 0; j < Dp; j++)
+        for (int i = 0; i < K; i++)
+            t.coef_blk[size_t(j >> 3) * K * 8 + size_t(i) * 8 + (j & 7)] = t.coef[size_t(j) * K + i];
+    return true;
+}
+
+void filter_h_c(const float *src, float *dst, const FilterTable &t) {
+    const int K = t.taps;
+    for (int j = 0; j < t.dst_size; j++) {
+        const float *x = src + t.start[j];
+        const float *w = t.row(j);
+        float acc = t.add;
+        for (int k = 0; k < K; k++)
+            acc += x[k] * w[k];
+        dst[j] = acc;
+    }
+}
+
+template <class T>
+void filter_v_c(const T *const *rows, int taps, const float *w, float add, float *dst, int width) {
+    for (int x = 0; x < width; x++) {
+        float acc = add;
+        for (int k = 0; k < taps; k++)
+            acc += float(rows[k][x]) * w[k];
+        dst[x] = acc;
+    }
+}
+
+template <class T>
+void to_float_row_c(const T *src, float *dst, int width) {
+    for (int x = 0; x < width; x++)
+        dst[x] = float(src[x]);
+}
+
+void store_u16_c(const float *src, uint16_t *dst, int width) {
+    for (int x = 0; x < width; x++) {
+        float v = std::min(std::max(src[x], 0.f), 65535.f);
+        dst[x] = uint16_t(std::nearbyint(v));
+    }
+}
+
+template void filter_v_c<uint8_t>(const uint8_t *const *, int, const float *, float, float *, int);
+template void filter_v_c<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
+template void filter_v_c<float>(const float *const *, int, const float *, float, float *, int);
+template void to_float_row_c<uint8_t>(const uint8_t *, float *, int);
+template void to_float_row_c<uint16_t>(const uint16_t *, float *, int);
+template void to_float_row_c<float>(const float *, float *, int);
+
+namespace {
+
+// The row functions of one instruction set.
+template <class Tin>
+struct Ops {
+    void (*h)(const float *, float *, const FilterTable &);
+    void (*v_in)(const Tin *const *, int, const float *, float, float *, int);
+    void (*v_f)(const float *const *, int, const float *, float, float *, int);
+    void (*to_float)(const Tin *, float *, int);
+    void (*store)(const float *, uint16_t *, int);
+};
+
+template <class Tin>
+Ops<Tin> ops_for(bool avx2) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (avx2)
+        return {filter_h_avx2, filter_v_avx2<Tin>, filter_v_avx2<float>, to_float_row_avx2<Tin>, store_u16_avx2};
+#else
+    (void)avx2;
+#endif
+    return {filter_h_c, filter_v_c<Tin>, filter_v_c<float>, to_float_row_c<Tin>, store_u16_c};
+}
+
+template <class Tout>
+void store_row(const float *src, Tout *dst, int width, void (*store)(const float *, uint16_t *, int)) {
+    if constexpr (std::is_same_v<Tout, float>)
+        std::memcpy(dst, src, sizeof(float) * size_t(width));
+    else
+        store(src, dst, width);
+}
+
+} // namespace
+
+template <class Tin, class Tout>
+void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, Tout *dst, ptrdiff_t dst_stride,
+                    int dst_w, int dst_h, const DirPlan &h, const DirPlan &v, bool h_first, bool avx2) {
+    (void)src_h;
+    const Ops<Tin> ops = ops_for<Tin>(avx2);
+    std::vector<float> in_row(size_t(src_w) + 8), mid_row(size_t(std::max(src_w, dst_w)) + 8),
+        out_row(size_t(dst_w) + 8);
+    std::vector<const Tin *> rows_in;
+    std::vector<const float *> rows_f;
+
+    auto src_row_float = [&](int y) -> const float * {
+        const Tin *r = src + ptrdiff_t(y) * src_stride;
+        if constexpr (std::is_same_v<Tin, float>)
+            return r;
+        ops.to_float(r, in_row.data(), src_w);
+        return in_row.data();
+    };
+
+    if (h.filtered && !v.filtered) {
+        for (int j = 0; j < dst_h; j++) {
+            ops.h(src_row_float(v.offset + j), out_row.data(), h.table);
+            store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+        }
+        return;
+    }
+    if (v.filtered && !h.filtered) {
+        const FilterTable &tv = v.table;
+        rows_in.resize(tv.taps);
+        for (int j = 0; j < dst_h; j++) {
+            for (int k = 0; k < tv.taps; k++)
+                rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride + h.offset;
+            ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, out_row.data(), dst_w);
+            store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+        }
+        return;
+    }
+    const FilterTable &th = h.table, &tv = v.table;
+    if (!h_first) {
+        // Vertical then horizontal, one output row at a time.
+        rows_in.resize(tv.taps);
+        for (int j = 0; j < dst_h; j++) {
+            for (int k = 0; k < tv.taps; k++)
+                rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride;
+            ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, mid_row.data(), src_w);
+            ops.h(mid_row.data(), out_row.data(), th);
+            store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+        }
+        return;
+    }
+    // Horizontal then vertical: a small ring of horizontally filtered rows.
+    const int cap = tv.taps + 2;
+    const size_t ring_w = size_t(dst_w) + 8;
+    std::vector<float> ring(ring_w * size_t(cap));
+    std::vector<int> tag(cap, -1);
+    rows_f.resize(tv.taps);
+    for (int j = 0; j < dst_h; j++) {
+        for (int k = 0; k < tv.taps; k++) {
+            int r = tv.start[j] + k;
+            int slot = r % cap;
+            float *buf = ring.data() + size_t(slot) * ring_w;
+            if (tag[slot] != r) {
+                ops.h(src_row_float(r), buf, th);
+                tag[slot] = r;
+            }
+            rows_f[k] = buf;
+        }
+        ops.v_f(rows_f.data(), tv.taps, tv.row(j), tv.add, out_row.data(), dst_w);
+        store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+    }
+}
+
+template <class Tin, class Tout>
+void convert_plane(const Tin *src, ptrdiff_t src_stride, Tout *dst, ptrdiff_t dst_stride, int w, int h, float gain,
+                   float add, int shift) {
+    for (int y = 0; y < h; y++, src += src_stride, dst += dst_stride) {
+        for (int x = 0; x < w; x++) {
+            if constexpr (std::is_same_v<Tout, float>) {
+                dst[x] = float(src[x]) * gain + add;
+            } else if constexpr (std::is_same_v<Tin, float>) {
+                float v = src[x] * gain + add;
+                v = v >= 0 ? (v <= 65535.f ? v : 65535.f) : 0.f;
+                dst[x] = Tout(std::nearbyint(v));
+            } else {
+                dst[x] = Tout(unsigned(src[x]) << shift);
+            }
+        }
+    }
+}
+
+#define FMTC_RESAMPLE(TI, TO)                                                                                        \
+    template void resample_plane<TI, TO>(const TI *, ptrdiff_t, int, int, TO *, ptrdiff_t, int, int, const DirPlan &, \
+                                         const DirPlan &, bool, bool);
+FMTC_RESAMPLE(uint8_t, uint16_t)
+FMTC_RESAMPLE(uint16_t, uint16_t)
+FMTC_RESAMPLE(float, uint16_t)
+FMTC_RESAMPLE(uint8_t, float)
+FMTC_RESAMPLE(uint16_t, float)
+FMTC_RESAMPLE(float, float)
+#undef FMTC_RESAMPLE
+#define FMTC_CONVERT(TI, TO)                                                                                          \
+    template void convert_plane<TI, TO>(const TI *, ptrdiff_t, TO *, ptrdiff_t, int, int, float, float, int);
+FMTC_CONVERT(uint8_t, uint16_t)
+FMTC_CONVERT(uint16_t, uint16_t)
+FMTC_CONVERT(float, uint16_t)
+FMTC_CONVERT(uint8_t, float)
+FMTC_CONVERT(uint16_t, float)
+FMTC_CONVERT(float, float)
+#undef FMTC_CONVERT
+
+} // namespace fmtc
