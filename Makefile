@@ -4,7 +4,7 @@ VENV := .venv
 PY := $(VENV)/bin/python
 BUILD := build
 JOBS ?= $(shell nproc)
-APT_PACKAGES := ocl-icd-libopencl1 pocl-opencl-icd
+APT_PACKAGES := ocl-icd-libopencl1 pocl-opencl-icd clinfo libtbb12 libtbbmalloc2
 export PYTHONPATH := $(CURDIR)/python
 # pocl compiles kernels on first use; keep its cache inside the tree when HOME is read-only.
 export POCL_CACHE_DIR ?= $(CURDIR)/build/pocl-cache

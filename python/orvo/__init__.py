@@ -9,6 +9,11 @@ from __future__ import annotations
 
 __version__ = "0.1.0"
 
+from . import opencl as _opencl
+
+# KNLMeansCL needs an OpenCL platform it can read; see orvo.opencl.
+_opencl.configure()
+
 __all__ = ["main", "__version__"]
 
 

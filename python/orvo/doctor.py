@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import shutil
 import subprocess
 import sys
@@ -98,7 +99,8 @@ def report(out=sys.stdout) -> int:
 
     if _find(core, "knlm") is not None:
         devices = opencl_devices()
-        print("OpenCL devices (clinfo -l):", file=out)
+        vendors = os.environ.get("OCL_ICD_VENDORS", "/etc/OpenCL/vendors")
+        print(f"OpenCL devices (clinfo -l, ICDs from {vendors}):", file=out)
         for d in devices or ["none found (is clinfo installed?)"]:
             print(f"  {d}", file=out)
         kinds = knlm_device_types(core)
