@@ -1,0 +1,103 @@
+// Canny-style edge kernels: Gaussian blur, gradient operators, non-maximum
+// suppression and hysteresis. No VapourSynth types here.
+//
+// Rules shared by every stage:
+// - All intermediate values are 32-bit floats; every sum is accumulated tap by
+//   tap in index order (no fused multiply-add), so the scalar and SIMD paths
+//   give identical bits.
+// - Borders mirror without repeating the edge sample: index -i reads i and
+//   n-1+i reads n-1-i. Planes smaller than the reach are mirrored again
+//   (period 2n-2), so any size >= 1 stays inside the plane.
+// - The blur runs vertically first on the source samples, then horizontally on
+//   that float result.
+// - Integer output is min(trunc(v + 0.5), peak) with a lower clamp at 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace orvo::tcanny {
+
+// Radius of the Gaussian for `sigma`: max(trunc(3 sigma + 0.5), 1), 0 when
+// sigma is 0. Absurdly large sigmas give kHugeRadius (refused by size checks).
+constexpr int kHugeRadius = 1 << 24;
+int gaussian_radius(float sigma);
+
+// 2r+1 normalised taps (float arithmetic); {1} when sigma is 0.
+std::vector<float> gaussian_taps(float sigma);
+
+inline int mirror_index(int i, int n) {
+    if (n <= 1)
+        return 0;
+    const int period = 2 * (n - 1);
+    i %= period;
+    if (i < 0)
+        i += period;
+    return i < n ? i : period - i;
+}
+
+// Output of a processed plane.
+enum Mode { kBlur = -1, kEdges = 0, kMagnitude = 1 };
+
+struct PlaneJob {
+    int width = 0, height = 0;
+    const float *taps_h = nullptr; // 2 * radius_h + 1 taps
+    int radius_h = 0;
+    const float *taps_v = nullptr;
+    int radius_v = 0;
+    int mode = kEdges;
+    int op = 1;          // 0..6
+    float scale = 1.0f;  // applied to gx, gy (Kirsch: to the maximum) before the magnitude
+    float t_h = 0, t_l = 0; // thresholds in sample units
+    float gain = 1.0f;   // factor on the magnitude when it is written out (mode 1)
+    int peak = 255;      // integer formats; unused for float
+};
+
+// Row kernels, the hot loops of the blur and of the output conversion.
+// `rows` holds ntaps row pointers already mirrored by the caller.
+struct RowKernels {
+    void (*vsum_u8)(const uint8_t *const *rows, const float *taps, int ntaps, int width, float *dst);
+    void (*vsum_u16)(const uint16_t *const *rows, const float *taps, int ntaps, int width, float *dst);
+    void (*vsum_f32)(const float *const *rows, const float *taps, int ntaps, int width, float *dst);
+    // dst[x] = sum_k taps[k] * src[x + k]; src holds width + ntaps - 1 values.
+    void (*hsum)(const float *src, const float *taps, int ntaps, int width, float *dst);
+    // dst[x] = min(trunc(src[x] * gain + 0.5), peak), lower clamp 0.
+    void (*store_u8)(const float *src, int width, float gain, int peak, uint8_t *dst);
+    void (*store_u16)(const float *src, int width, float gain, int peak, uint16_t *dst);
+};
+
+const RowKernels &row_kernels_c();
+// nullptr when this build has no AVX2 path; the caller checks the CPU.
+const RowKernels *row_kernels_avx2();
+
+// Scratch memory of one plane; sized by prepare(), reused across planes.
+struct Workspace {
+    std::unique_ptr<float[]> line;   // padded blur row
+    std::unique_ptr<float[]> row;    // blurred row before conversion
+    std::unique_ptr<float[]> ring;   // source rows as float, 2 * radius_v + 1 of them
+    std::unique_ptr<float[]> blur;   // (w + 4) x (h + 4), 2-sample mirrored frame
+    std::unique_ptr<float[]> grad;   // (w + 2) x (h + 2), 1-sample mirrored frame
+    std::unique_ptr<uint8_t[]> dir;
+    std::unique_ptr<uint8_t[]> cls;
+    std::unique_ptr<uint32_t[]> stack;
+    size_t line_cap = 0, row_cap = 0, ring_cap = 0, blur_cap = 0, grad_cap = 0, dir_cap = 0, cls_cap = 0, stack_cap = 0;
+
+    // May throw std::bad_alloc.
+    void prepare(const PlaneJob &job);
+};
+
+// One whole plane. Strides are in samples. Needs a prepared workspace.
+void process_plane_u8(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride,
+                      const PlaneJob &job, Workspace &ws, const RowKernels &rk);
+void process_plane_u16(const uint16_t *src, ptrdiff_t src_stride, uint16_t *dst, ptrdiff_t dst_stride,
+                       const PlaneJob &job, Workspace &ws, const RowKernels &rk);
+void process_plane_f32(const float *src, ptrdiff_t src_stride, float *dst, ptrdiff_t dst_stride,
+                       const PlaneJob &job, Workspace &ws, const RowKernels &rk);
+
+// Direction bin of a gradient (scaled gx, gy; gy points up):
+// 0 horizontal, 1 up-right (45 deg), 2 vertical, 3 up-left (135 deg).
+int direction_bin(float gx, float gy);
+
+} // namespace orvo::tcanny

@@ -1,0 +1,147 @@
+// AVX2 row kernels of the blur and the output conversion. Same operations in
+// the same order as the scalar kernels (separate multiply and add, no FMA), so
+// the output is bit-identical; tails run the scalar formula.
+#include "kernel.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+
+namespace orvo::tcanny {
+namespace {
+
+inline __m256 load8(const uint8_t *p) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
+}
+inline __m256 load8(const uint16_t *p) {
+    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))));
+}
+inline __m256 load8(const float *p) { return _mm256_loadu_ps(p); }
+
+template <class T>
+void vsum_avx2(const T *const *rows, const float *taps, int ntaps, int width, float *dst) {
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const __m256 t0 = _mm256_set1_ps(taps[0]);
+        const T *r = rows[0] + x;
+        __m256 a0 = _mm256_mul_ps(t0, load8(r)), a1 = _mm256_mul_ps(t0, load8(r + 8));
+        __m256 a2 = _mm256_mul_ps(t0, load8(r + 16)), a3 = _mm256_mul_ps(t0, load8(r + 24));
+        for (int k = 1; k < ntaps; k++) {
+            const __m256 t = _mm256_set1_ps(taps[k]);
+            r = rows[k] + x;
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(t, load8(r)));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(t, load8(r + 8)));
+            a2 = _mm256_add_ps(a2, _mm256_mul_ps(t, load8(r + 16)));
+            a3 = _mm256_add_ps(a3, _mm256_mul_ps(t, load8(r + 24)));
+        }
+        _mm256_storeu_ps(dst + x, a0);
+        _mm256_storeu_ps(dst + x + 8, a1);
+        _mm256_storeu_ps(dst + x + 16, a2);
+        _mm256_storeu_ps(dst + x + 24, a3);
+    }
+    for (; x + 8 <= width; x += 8) {
+        __m256 a = _mm256_mul_ps(_mm256_set1_ps(taps[0]), load8(rows[0] + x));
+        for (int k = 1; k < ntaps; k++)
+            a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(taps[k]), load8(rows[k] + x)));
+        _mm256_storeu_ps(dst + x, a);
+    }
+    for (; x < width; x++) {
+        float s = taps[0] * float(rows[0][x]);
+        for (int k = 1; k < ntaps; k++)
+            s += taps[k] * float(rows[k][x]);
+        dst[x] = s;
+    }
+}
+
+void hsum_avx2(const float *src, const float *taps, int ntaps, int width, float *dst) {
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const __m256 t0 = _mm256_set1_ps(taps[0]);
+        const float *s = src + x;
+        __m256 a0 = _mm256_mul_ps(t0, _mm256_loadu_ps(s)), a1 = _mm256_mul_ps(t0, _mm256_loadu_ps(s + 8));
+        __m256 a2 = _mm256_mul_ps(t0, _mm256_loadu_ps(s + 16)), a3 = _mm256_mul_ps(t0, _mm256_loadu_ps(s + 24));
+        for (int k = 1; k < ntaps; k++) {
+            const __m256 t = _mm256_set1_ps(taps[k]);
+            s = src + x + k;
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(t, _mm256_loadu_ps(s)));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(t, _mm256_loadu_ps(s + 8)));
+            a2 = _mm256_add_ps(a2, _mm256_mul_ps(t, _mm256_loadu_ps(s + 16)));
+            a3 = _mm256_add_ps(a3, _mm256_mul_ps(t, _mm256_loadu_ps(s + 24)));
+        }
+        _mm256_storeu_ps(dst + x, a0);
+        _mm256_storeu_ps(dst + x + 8, a1);
+        _mm256_storeu_ps(dst + x + 16, a2);
+        _mm256_storeu_ps(dst + x + 24, a3);
+    }
+    for (; x + 8 <= width; x += 8) {
+        __m256 a = _mm256_mul_ps(_mm256_set1_ps(taps[0]), _mm256_loadu_ps(src + x));
+        for (int k = 1; k < ntaps; k++)
+            a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(taps[k]), _mm256_loadu_ps(src + x + k)));
+        _mm256_storeu_ps(dst + x, a);
+    }
+    for (; x < width; x++) {
+        float s = taps[0] * src[x];
+        for (int k = 1; k < ntaps; k++)
+            s += taps[k] * src[x + k];
+        dst[x] = s;
+    }
+}
+
+// min/max operand order matches the scalar `v < peak ? v : peak`, `v > 0 ? v : 0`.
+inline __m256i to_int(__m256 v, __m256 gain, __m256 peak) {
+    v = _mm256_add_ps(_mm256_mul_ps(v, gain), _mm256_set1_ps(0.5f));
+    v = _mm256_max_ps(_mm256_min_ps(v, peak), _mm256_setzero_ps());
+    return _mm256_cvttps_epi32(v);
+}
+
+template <class T>
+void store_tail(const float *src, int x, int width, float gain, int peak, T *dst) {
+    const float fpeak = float(peak);
+    for (; x < width; x++) {
+        float v = src[x] * gain + 0.5f;
+        v = v < fpeak ? v : fpeak;
+        v = v > 0.0f ? v : 0.0f;
+        dst[x] = T(int(v));
+    }
+}
+
+void store_u8_avx2(const float *src, int width, float gain, int peak, uint8_t *dst) {
+    const __m256 g = _mm256_set1_ps(gain), p = _mm256_set1_ps(float(peak));
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        __m256i a = to_int(_mm256_loadu_ps(src + x), g, p), b = to_int(_mm256_loadu_ps(src + x + 8), g, p);
+        __m256i c = to_int(_mm256_loadu_ps(src + x + 16), g, p), d = to_int(_mm256_loadu_ps(src + x + 24), g, p);
+        __m256i packed = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), _mm256_permutevar8x32_epi32(packed, order));
+    }
+    store_tail(src, x, width, gain, peak, dst);
+}
+
+void store_u16_avx2(const float *src, int width, float gain, int peak, uint16_t *dst) {
+    const __m256 g = _mm256_set1_ps(gain), p = _mm256_set1_ps(float(peak));
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m256i a = to_int(_mm256_loadu_ps(src + x), g, p), b = to_int(_mm256_loadu_ps(src + x + 8), g, p);
+        __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), packed);
+    }
+    store_tail(src, x, width, gain, peak, dst);
+}
+
+const RowKernels kAvx2 = {
+    vsum_avx2<uint8_t>, vsum_avx2<uint16_t>, vsum_avx2<float>, hsum_avx2, store_u8_avx2, store_u16_avx2,
+};
+
+} // namespace
+
+const RowKernels *row_kernels_avx2() { return &kAvx2; }
+
+} // namespace orvo::tcanny
+
+#else
+
+namespace orvo::tcanny {
+const RowKernels *row_kernels_avx2() { return nullptr; }
+} // namespace orvo::tcanny
+
+#endif

@@ -1,0 +1,402 @@
+// Scalar reference kernels of TCanny and the per-plane driver shared by all paths.
+#include "kernel.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <type_traits>
+
+namespace orvo::tcanny {
+
+int gaussian_radius(float sigma) {
+    if (!(sigma > 0.0f))
+        return 0;
+    const float r = sigma * 3.0f + 0.5f;
+    if (!(r < float(kHugeRadius)))
+        return kHugeRadius;
+    return std::max(int(r), 1);
+}
+
+std::vector<float> gaussian_taps(float sigma) {
+    const int radius = gaussian_radius(sigma);
+    if (radius == 0)
+        return {1.0f};
+    std::vector<float> w(size_t(2 * radius + 1));
+    const float denom = 2.0f * sigma * sigma;
+    float sum = 0.0f;
+    for (int k = -radius; k <= radius; k++) {
+        // k = 0 is exp(0) even when denom underflows to 0 (avoids 0/0).
+        float v = k == 0 ? 1.0f : std::exp(-float(k * k) / denom);
+        w[size_t(k + radius)] = v;
+        sum += v;
+    }
+    for (float &v : w)
+        v /= sum;
+    return w;
+}
+
+int direction_bin(float gx, float gy) {
+    // Exact sector test instead of atan2: same bins as rounding the folded
+    // angle to multiples of 45 degrees, without atan2's last-bit noise.
+    constexpr double tan_22_5 = 0.41421356237309503;
+    constexpr double tan_67_5 = 2.4142135623730949;
+    const double ax = std::fabs(double(gx)), ay = std::fabs(double(gy));
+    if (ay < tan_22_5 * ax)
+        return 0;
+    if (ay > tan_67_5 * ax)
+        return 2;
+    if (ax == 0.0)
+        return 0; // no gradient at all
+    return (gx > 0.0f) == (gy > 0.0f) ? 1 : 3;
+}
+
+namespace {
+
+template <class T>
+void vsum_c(const T *const *rows, const float *taps, int ntaps, int width, float *dst) {
+    const float t0 = taps[0];
+    const T *r0 = rows[0];
+    for (int x = 0; x < width; x++)
+        dst[x] = t0 * float(r0[x]);
+    for (int k = 1; k < ntaps; k++) {
+        const float t = taps[k];
+        const T *r = rows[k];
+        for (int x = 0; x < width; x++)
+            dst[x] += t * float(r[x]);
+    }
+}
+
+void hsum_c(const float *src, const float *taps, int ntaps, int width, float *dst) {
+    const float t0 = taps[0];
+    for (int x = 0; x < width; x++)
+        dst[x] = t0 * src[x];
+    for (int k = 1; k < ntaps; k++) {
+        const float t = taps[k];
+        const float *s = src + k;
+        for (int x = 0; x < width; x++)
+            dst[x] += t * s[x];
+    }
+}
+
+template <class T>
+void store_c(const float *src, int width, float gain, int peak, T *dst) {
+    const float fpeak = float(peak);
+    for (int x = 0; x < width; x++) {
+        float v = src[x] * gain + 0.5f;
+        // Nothing out of range (nor NaN, which lands on peak) reaches the cast.
+        v = v < fpeak ? v : fpeak;
+        v = v > 0.0f ? v : 0.0f;
+        dst[x] = T(int(v));
+    }
+}
+
+const RowKernels kScalar = {
+    vsum_c<uint8_t>, vsum_c<uint16_t>, vsum_c<float>, hsum_c, store_c<uint8_t>, store_c<uint16_t>,
+};
+
+// ---------------------------------------------------------------------------
+// Per-plane stages
+
+// Blurs every row of the plane; out_row(y) gives where row y goes, done(y, row)
+// is called once it is there. Integer rows are converted to float once and
+// kept in a ring of 2 * radius_v + 1 rows: the rows one output row needs are a
+// run of at most that many consecutive source rows, so `row % ring` never
+// collides within it.
+template <class T, class VSum, class Out, class Done>
+void blur_plane(const T *src, ptrdiff_t stride, const PlaneJob &j, Workspace &ws, VSum vsum, const RowKernels &rk,
+                Out out_row, Done done) {
+    constexpr bool is_float = std::is_same_v<T, float>;
+    const int w = j.width, h = j.height, rv = j.radius_v, rh = j.radius_h;
+    const int nv = 2 * rv + 1, nh = 2 * rh + 1;
+    std::vector<const float *> rows(static_cast<size_t>(nv));
+    std::vector<int> held(static_cast<size_t>(nv), -1);
+    float *ring = ws.ring.get();
+    float *line = ws.line.get();
+    static const float one = 1.0f;
+    for (int y = 0; y < h; y++) {
+        for (int k = 0; k < nv; k++) {
+            const int r = mirror_index(y - rv + k, h);
+            if constexpr (is_float) {
+                rows[size_t(k)] = src + ptrdiff_t(r) * stride;
+            } else {
+                const int slot = r % nv;
+                float *dst = ring + ptrdiff_t(slot) * w;
+                if (held[size_t(slot)] != r) {
+                    const T *s = src + ptrdiff_t(r) * stride;
+                    vsum(&s, &one, 1, w, dst); // 1 * x: exact conversion
+                    held[size_t(slot)] = r;
+                }
+                rows[size_t(k)] = dst;
+            }
+        }
+        float *dst = out_row(y);
+        float *mid = rh == 0 ? dst : line + rh;
+        rk.vsum_f32(rows.data(), j.taps_v, nv, w, mid);
+        if (rh > 0) {
+            for (int i = 1; i <= rh; i++) {
+                mid[-i] = mid[mirror_index(-i, w)];
+                mid[w - 1 + i] = mid[mirror_index(w - 1 + i, w)];
+            }
+            rk.hsum(line, j.taps_h, nh, w, dst);
+        }
+        done(y, dst);
+    }
+}
+
+// Fills a `pad`-sample mirrored frame around a w x h float plane at `origin`.
+void mirror_frame(float *origin, ptrdiff_t stride, int w, int h, int pad) {
+    for (int y = 0; y < h; y++) {
+        float *r = origin + y * stride;
+        for (int i = 1; i <= pad; i++) {
+            r[-i] = r[mirror_index(-i, w)];
+            r[w - 1 + i] = r[mirror_index(w - 1 + i, w)];
+        }
+    }
+    for (int i = 1; i <= pad; i++) {
+        std::copy_n(origin + mirror_index(-i, h) * stride - pad, w + 2 * pad, origin - i * stride - pad);
+        std::copy_n(origin + mirror_index(h - 1 + i, h) * stride - pad, w + 2 * pad,
+                    origin + (h - 1 + i) * stride - pad);
+    }
+}
+
+// Gradient magnitude (and direction bins when `dirs` is set) of the blurred
+// plane `b` (2-sample mirrored frame) into `g`.
+template <int OP, bool DIRS>
+void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, int w, int h, float scale) {
+    for (int y = 0; y < h; y++) {
+        const float *m2 = b + (y - 2) * bs, *m1 = b + (y - 1) * bs, *c0 = b + y * bs, *p1 = b + (y + 1) * bs,
+                    *p2 = b + (y + 2) * bs;
+        float *gr = g + y * gs;
+        uint8_t *dr = DIRS ? dirs + ptrdiff_t(y) * w : nullptr;
+        for (int x = 0; x < w; x++) {
+            // a b c / d e f / g h i
+            const float a = m1[x - 1], bb = m1[x], c = m1[x + 1];
+            const float d = c0[x - 1], f = c0[x + 1];
+            const float gg = p1[x - 1], hh = p1[x], i = p1[x + 1];
+            float gx = 0.0f, gy = 0.0f;
+            if constexpr (OP == 5) {
+                const float ring[8] = {a, bb, c, f, i, hh, gg, d};
+                float total = 0.0f;
+                for (float v : ring)
+                    total += v;
+                float best = 0.0f;
+                for (int k = 0; k < 8; k++) {
+                    float run = ring[k] + ring[(k + 1) & 7] + ring[(k + 2) & 7];
+                    float r = std::fabs(5.0f * run - 3.0f * (total - run));
+                    best = std::max(best, r);
+                }
+                gr[x] = scale * best;
+                if constexpr (DIRS)
+                    dr[x] = 0;
+                continue;
+            } else if constexpr (OP == 0) {
+                gx = f - d;
+                gy = bb - hh;
+            } else if constexpr (OP == 1) {
+                gx = (c + f + i - a - d - gg) / 2.0f;
+                gy = (a + bb + c - gg - hh - i) / 2.0f;
+            } else if constexpr (OP == 2) {
+                gx = (c + 2.0f * f + i) - (a + 2.0f * d + gg);
+                gy = (a + 2.0f * bb + c) - (gg + 2.0f * hh + i);
+            } else if constexpr (OP == 3) {
+                gx = 3.0f * c + 10.0f * f + 3.0f * i - 3.0f * a - 10.0f * d - 3.0f * gg;
+                gy = 3.0f * a + 10.0f * bb + 3.0f * c - 3.0f * gg - 10.0f * hh - 3.0f * i;
+            } else if constexpr (OP == 4) {
+                gx = 17.0f * c + 61.0f * f + 17.0f * i - 17.0f * a - 61.0f * d - 17.0f * gg;
+                gy = 17.0f * a + 61.0f * bb + 17.0f * c - 17.0f * gg - 61.0f * hh - 17.0f * i;
+            } else { // 6: 5x5 FDoG, weights 1 2 3 2 1 across the difference
+                const float *r[5] = {m2, m1, c0, p1, p2};
+                constexpr float wt[5] = {1.0f, 2.0f, 3.0f, 2.0f, 1.0f};
+                for (int k = 0; k < 5; k++) {
+                    const float *row = r[k];
+                    gx += wt[k] * (row[x + 1] + row[x + 2] - row[x - 1] - row[x - 2]);
+                }
+                for (int k = 0; k < 5; k++) {
+                    const int dx = x + k - 2;
+                    gy += wt[k] * (m2[dx] + m1[dx] - p1[dx] - p2[dx]);
+                }
+            }
+            const float sx = scale * gx, sy = scale * gy;
+            gr[x] = std::sqrt(sx * sx + sy * sy);
+            if constexpr (DIRS)
+                dr[x] = uint8_t(direction_bin(sx, sy));
+        }
+    }
+}
+
+template <bool DIRS>
+void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, const PlaneJob &j) {
+    const int w = j.width, h = j.height;
+    switch (j.op) {
+    case 0: gradient_rows<0, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    case 1: gradient_rows<1, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    case 2: gradient_rows<2, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    case 3: gradient_rows<3, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    case 4: gradient_rows<4, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    case 5: gradient_rows<5, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    default: gradient_rows<6, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    }
+}
+
+// Classes after non-maximum suppression: 0 none, 1 weak (>= t_l), 2 strong
+// (>= t_h); hysteresis turns reached pixels into 3.
+void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, const PlaneJob &j) {
+    const int w = j.width, h = j.height;
+    const ptrdiff_t off1[4] = {1, -gs + 1, gs, gs + 1}; // neighbour pairs are +-off
+    for (int y = 0; y < h; y++) {
+        const float *gr = g + y * gs;
+        const uint8_t *dr = dirs + ptrdiff_t(y) * w;
+        uint8_t *cr = cls + ptrdiff_t(y) * w;
+        for (int x = 0; x < w; x++) {
+            const float v = gr[x];
+            const ptrdiff_t o = off1[dr[x]];
+            const bool keep = v >= std::max(gr[x - o], gr[x + o]); // ties kept
+            cr[x] = !keep ? 0 : v >= j.t_h ? 2 : v >= j.t_l ? 1 : 0;
+        }
+    }
+}
+
+// 8-connected growth of the strong pixels through weak ones, depth first.
+void hysteresis(uint8_t *cls, uint32_t *stack, int w, int h) {
+    const size_t n = size_t(w) * size_t(h);
+    for (size_t start = 0; start < n; start++) {
+        if (cls[start] != 2)
+            continue;
+        cls[start] = 3;
+        size_t top = 0;
+        stack[top++] = uint32_t(start);
+        while (top) {
+            const uint32_t p = stack[--top];
+            const int y = int(p / uint32_t(w)), x = int(p % uint32_t(w));
+            const int y0 = std::max(y - 1, 0), y1 = std::min(y + 1, h - 1);
+            const int x0 = std::max(x - 1, 0), x1 = std::min(x + 1, w - 1);
+            for (int yy = y0; yy <= y1; yy++) {
+                uint8_t *r = cls + ptrdiff_t(yy) * w;
+                for (int xx = x0; xx <= x1; xx++) {
+                    if (r[xx] == 1 || r[xx] == 2) {
+                        r[xx] = 3;
+                        stack[top++] = uint32_t(yy) * uint32_t(w) + uint32_t(xx);
+                    }
+                }
+            }
+        }
+    }
+}
+
+template <class T>
+void vsum_for(const RowKernels &rk, const T *const *rows, const float *taps, int n, int w, float *dst) {
+    if constexpr (sizeof(T) == 1)
+        rk.vsum_u8(rows, taps, n, w, dst);
+    else if constexpr (sizeof(T) == 2)
+        rk.vsum_u16(rows, taps, n, w, dst);
+    else
+        rk.vsum_f32(rows, taps, n, w, dst);
+}
+
+template <class T>
+void store_for(const RowKernels &rk, const float *src, int w, float gain, int peak, T *dst) {
+    if constexpr (sizeof(T) == 1)
+        rk.store_u8(src, w, gain, peak, dst);
+    else
+        rk.store_u16(src, w, gain, peak, dst);
+}
+
+template <class T>
+void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const PlaneJob &j, Workspace &ws,
+                   const RowKernels &rk) {
+    constexpr bool is_float = std::is_same_v<T, float>;
+    const int w = j.width, h = j.height;
+    auto vsum = [&rk](const T *const *rows, const float *taps, int n, int width, float *out) {
+        vsum_for<T>(rk, rows, taps, n, width, out);
+    };
+
+    if (j.mode == kBlur) {
+        if constexpr (is_float) {
+            blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return dst + y * ds; }, [](int, float *) {});
+        } else {
+            float *row = ws.row.get();
+            blur_plane<T>(src, ss, j, ws, vsum, rk, [row](int) { return row; },
+                          [&](int y, float *r) { store_for<T>(rk, r, w, 1.0f, j.peak, dst + y * ds); });
+        }
+        return;
+    }
+
+    const ptrdiff_t bs = w + 4;
+    float *b = ws.blur.get() + 2 * bs + 2;
+    blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return b + y * bs; }, [](int, float *) {});
+    mirror_frame(b, bs, w, h, 2);
+
+    const ptrdiff_t gs = w + 2;
+    float *g = ws.grad.get() + gs + 1;
+    if (j.mode == kMagnitude) {
+        gradient_plane<false>(b, bs, g, gs, nullptr, j);
+        for (int y = 0; y < h; y++) {
+            const float *gr = g + y * gs;
+            T *out = dst + y * ds;
+            if constexpr (is_float) {
+                for (int x = 0; x < w; x++)
+                    out[x] = std::clamp(gr[x] * j.gain, 0.0f, 1.0f);
+            } else {
+                store_for<T>(rk, gr, w, j.gain, j.peak, out);
+            }
+        }
+        return;
+    }
+
+    uint8_t *dirs = ws.dir.get();
+    uint8_t *cls = ws.cls.get();
+    gradient_plane<true>(b, bs, g, gs, dirs, j);
+    mirror_frame(g, gs, w, h, 1);
+    suppress(g, gs, dirs, cls, j);
+    hysteresis(cls, ws.stack.get(), w, h);
+    const T on = is_float ? T(1) : T(j.peak);
+    for (int y = 0; y < h; y++) {
+        const uint8_t *cr = cls + ptrdiff_t(y) * w;
+        T *out = dst + y * ds;
+        for (int x = 0; x < w; x++)
+            out[x] = cr[x] == 3 ? on : T(0);
+    }
+}
+
+template <class T>
+void grow(std::unique_ptr<T[]> &p, size_t &cap, size_t n) {
+    if (cap >= n)
+        return;
+    p.reset(new T[n]);
+    cap = n;
+}
+
+} // namespace
+
+const RowKernels &row_kernels_c() { return kScalar; }
+
+void Workspace::prepare(const PlaneJob &j) {
+    const size_t w = size_t(j.width), h = size_t(j.height);
+    grow(line, line_cap, w + 2 * size_t(j.radius_h));
+    grow(row, row_cap, w);
+    grow(ring, ring_cap, (2 * size_t(j.radius_v) + 1) * w);
+    if (j.mode != kBlur) {
+        grow(blur, blur_cap, (w + 4) * (h + 4));
+        grow(grad, grad_cap, (w + 2) * (h + 2));
+    }
+    if (j.mode == kEdges) {
+        grow(dir, dir_cap, w * h);
+        grow(cls, cls_cap, w * h);
+        grow(stack, stack_cap, w * h);
+    }
+}
+
+void process_plane_u8(const uint8_t *src, ptrdiff_t ss, uint8_t *dst, ptrdiff_t ds, const PlaneJob &j,
+                      Workspace &ws, const RowKernels &rk) {
+    process_plane(src, ss, dst, ds, j, ws, rk);
+}
+void process_plane_u16(const uint16_t *src, ptrdiff_t ss, uint16_t *dst, ptrdiff_t ds, const PlaneJob &j,
+                       Workspace &ws, const RowKernels &rk) {
+    process_plane(src, ss, dst, ds, j, ws, rk);
+}
+void process_plane_f32(const float *src, ptrdiff_t ss, float *dst, ptrdiff_t ds, const PlaneJob &j,
+                       Workspace &ws, const RowKernels &rk) {
+    process_plane(src, ss, dst, ds, j, ws, rk);
+}
+
+} // namespace orvo::tcanny
