@@ -10,67 +10,91 @@ namespace {
 
 inline int avg(int a, int b) { return (a + b + 1) >> 1; }
 
-// Final combination shared by both sides and the middle of the 13-tap blur.
-inline int blur0_combine(int c0, int q12, int q34, int q56) {
-    int a = avg(c0, q12);
-    int b = avg(q34, q56);
-    return avg(a, avg(a, b));
+// The blurs keep every intermediate in the pixel type (avg never leaves the
+// range), which lets the compiler use the packed rounding average.
+template <class T>
+inline T avg_t(T a, T b) {
+    if constexpr (sizeof(T) == 1)
+        return T((a + b + 1) >> 1);
+    else // same value without widening; the vectoriser handles this form for 16 bit
+        return T((a | b) - ((a ^ b) >> 1));
 }
 
-inline int blur1_combine(int m2, int m1, int c0, int p1, int p2) {
-    int t = avg(avg(m2, p2), c0);
-    t = avg(t, c0);
-    return avg(t, avg(m1, p1));
+// Final combination shared by both sides and the middle of the 13-tap blur.
+template <class T>
+inline T blur0_combine(T c0, T q12, T q34, T q56) {
+    T a = avg_t(c0, q12);
+    T b = avg_t(q34, q56);
+    return avg_t(a, avg_t(a, b));
 }
 
 template <class T>
-void blur0_row(const T *src, T *dst, int n) {
+inline T blur1_combine(T m2, T m1, T c0, T p1, T p2) {
+    T t = avg_t(avg_t(m2, p2), c0);
+    t = avg_t(t, c0);
+    return avg_t(t, avg_t(m1, p1));
+}
+
+template <class T>
+void blur0_row(const T *__restrict src, T *__restrict dst, int n) {
     for (int i = 0; i < 6; i++) {
         const T *c = src + i;
-        dst[i] = T(blur0_combine(c[0], avg(c[1], c[2]), avg(c[3], c[4]), avg(c[5], c[6])));
+        dst[i] = blur0_combine(c[0], avg_t(c[1], c[2]), avg_t(c[3], c[4]), avg_t(c[5], c[6]));
     }
     for (int i = 6; i < n - 6; i++) {
         const T *c = src + i;
-        int p1 = avg(c[-1], c[1]), p2 = avg(c[-2], c[2]), p3 = avg(c[-3], c[3]);
-        int p4 = avg(c[-4], c[4]), p5 = avg(c[-5], c[5]), p6 = avg(c[-6], c[6]);
-        dst[i] = T(blur0_combine(c[0], avg(p1, p2), avg(p3, p4), avg(p5, p6)));
+        T p1 = avg_t(c[-1], c[1]), p2 = avg_t(c[-2], c[2]), p3 = avg_t(c[-3], c[3]);
+        T p4 = avg_t(c[-4], c[4]), p5 = avg_t(c[-5], c[5]), p6 = avg_t(c[-6], c[6]);
+        dst[i] = blur0_combine(c[0], avg_t(p1, p2), avg_t(p3, p4), avg_t(p5, p6));
     }
     for (int i = n - 6; i < n; i++) {
         const T *c = src + i;
-        dst[i] = T(blur0_combine(c[0], avg(c[-1], c[-2]), avg(c[-3], c[-4]), avg(c[-5], c[-6])));
+        dst[i] = blur0_combine(c[0], avg_t(c[-1], c[-2]), avg_t(c[-3], c[-4]), avg_t(c[-5], c[-6]));
     }
 }
 
-// Vertical pass: r[k] points at row y+k-6 (k = 0..12); only the rows the
-// window of this output row uses are dereferenced.
+// Vertical pass of one output row. `r` points at the source row of the output
+// row; `s` is the row stride. Rows outside the window are never formed.
 template <class T>
-void blur0_col_row(const T *const *r, T *dst, int width, int side) {
-    const T *c0 = r[6];
+void blur0_col_row(const T *__restrict r, ptrdiff_t s, T *__restrict dst, int width, int side) {
     if (side < 0) { // top rows: window below
-        for (int x = 0; x < width; x++)
-            dst[x] = T(blur0_combine(c0[x], avg(r[7][x], r[8][x]), avg(r[9][x], r[10][x]), avg(r[11][x], r[12][x])));
+        for (int x = 0; x < width; x++) {
+            const T *c = r + x;
+            dst[x] = blur0_combine(c[0], avg_t(c[s], c[2 * s]), avg_t(c[3 * s], c[4 * s]), avg_t(c[5 * s], c[6 * s]));
+        }
     } else if (side > 0) { // bottom rows: window above
-        for (int x = 0; x < width; x++)
-            dst[x] = T(blur0_combine(c0[x], avg(r[5][x], r[4][x]), avg(r[3][x], r[2][x]), avg(r[1][x], r[0][x])));
+        for (int x = 0; x < width; x++) {
+            const T *c = r + x;
+            dst[x] = blur0_combine(c[0], avg_t(c[-s], c[-2 * s]), avg_t(c[-3 * s], c[-4 * s]),
+                                   avg_t(c[-5 * s], c[-6 * s]));
+        }
     } else {
         for (int x = 0; x < width; x++) {
-            int p1 = avg(r[5][x], r[7][x]), p2 = avg(r[4][x], r[8][x]), p3 = avg(r[3][x], r[9][x]);
-            int p4 = avg(r[2][x], r[10][x]), p5 = avg(r[1][x], r[11][x]), p6 = avg(r[0][x], r[12][x]);
-            dst[x] = T(blur0_combine(c0[x], avg(p1, p2), avg(p3, p4), avg(p5, p6)));
+            const T *c = r + x;
+            T p1 = avg_t(c[-s], c[s]), p2 = avg_t(c[-2 * s], c[2 * s]), p3 = avg_t(c[-3 * s], c[3 * s]);
+            T p4 = avg_t(c[-4 * s], c[4 * s]), p5 = avg_t(c[-5 * s], c[5 * s]), p6 = avg_t(c[-6 * s], c[6 * s]);
+            dst[x] = blur0_combine(c[0], avg_t(p1, p2), avg_t(p3, p4), avg_t(p5, p6));
         }
     }
 }
 
 template <class T>
-void blur1_row(const T *src, T *dst, int n) {
-    auto at = [&](int i) { return int(src[std::clamp(i, 0, n - 1)]); };
+void blur1_row(const T *__restrict src, T *__restrict dst, int n) {
+    auto at = [&](int i) { return src[std::clamp(i, 0, n - 1)]; };
     int lo = std::min(2, n), hi = std::max(lo, n - 2);
     for (int i = 0; i < lo; i++)
-        dst[i] = T(blur1_combine(at(i - 2), at(i - 1), src[i], at(i + 1), at(i + 2)));
+        dst[i] = blur1_combine(at(i - 2), at(i - 1), src[i], at(i + 1), at(i + 2));
     for (int i = lo; i < hi; i++)
-        dst[i] = T(blur1_combine(src[i - 2], src[i - 1], src[i], src[i + 1], src[i + 2]));
+        dst[i] = blur1_combine(src[i - 2], src[i - 1], src[i], src[i + 1], src[i + 2]);
     for (int i = hi; i < n; i++)
-        dst[i] = T(blur1_combine(at(i - 2), at(i - 1), src[i], at(i + 1), at(i + 2)));
+        dst[i] = blur1_combine(at(i - 2), at(i - 1), src[i], at(i + 1), at(i + 2));
+}
+
+template <class T>
+void blur1_col_row(const T *__restrict m2, const T *__restrict m1, const T *__restrict c0, const T *__restrict p1,
+                   const T *__restrict p2, T *__restrict dst, int width) {
+    for (int x = 0; x < width; x++)
+        dst[x] = blur1_combine(m2[x], m1[x], c0[x], p1[x], p2[x]);
 }
 
 } // namespace
@@ -103,15 +127,9 @@ template <class T>
 void blur0_c(T *mask, ptrdiff_t stride, T *tmp, ptrdiff_t tmp_stride, int width, int height) {
     for (int y = 0; y < height; y++)
         blur0_row(mask + y * stride, tmp + y * tmp_stride, width);
-    const T *r[13];
     for (int y = 0; y < height; y++) {
         int side = y < 6 ? -1 : (y >= height - 6 ? 1 : 0);
-        for (int k = 0; k < 13; k++) {
-            int row = y + k - 6;
-            bool used = side < 0 ? k >= 6 : (side > 0 ? k <= 6 : true);
-            r[k] = used ? tmp + row * tmp_stride : nullptr;
-        }
-        blur0_col_row(r, mask + y * stride, width, side);
+        blur0_col_row(tmp + y * tmp_stride, tmp_stride, mask + y * stride, width, side);
     }
 }
 
@@ -125,9 +143,7 @@ void blur1_c(T *mask, ptrdiff_t stride, T *tmp, ptrdiff_t tmp_stride, int width,
         const T *c0 = tmp + y * tmp_stride;
         const T *p1 = tmp + std::min(y + 1, height - 1) * tmp_stride;
         const T *p2 = tmp + std::min(y + 2, height - 1) * tmp_stride;
-        T *d = mask + y * stride;
-        for (int x = 0; x < width; x++)
-            d[x] = T(blur1_combine(m2[x], m1[x], c0[x], p1[x], p2[x]));
+        blur1_col_row(m2, m1, c0, p1, p2, mask + y * stride, width);
     }
 }
 
