@@ -69,7 +69,12 @@ void to_float_row_c(const T *src, float *dst, int width);
 // Round half to even, clamp to [0, 65535].
 void store_u16_c(const float *src, uint16_t *dst, int width);
 
+// Eight rows at once (the same table for all). `scratch` holds at least
+// 8 * (src_size + dst_size + 16) floats.
+void filter_h8_c(const float *const *src, float *const *dst, const FilterTable &t, float *scratch);
+
 void filter_h_avx2(const float *src, float *dst, const FilterTable &t);
+void filter_h8_avx2(const float *const *src, float *const *dst, const FilterTable &t, float *scratch);
 template <class T>
 void filter_v_avx2(const T *const *rows, int taps, const float *w, float add, float *dst, int width);
 template <class T>

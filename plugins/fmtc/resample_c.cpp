@@ -215,6 +215,11 @@ void filter_h_c(const float *src, float *dst, const FilterTable &t) {
     }
 }
 
+void filter_h8_c(const float *const *src, float *const *dst, const FilterTable &t, float *) {
+    for (int i = 0; i < 8; i++)
+        filter_h_c(src[i], dst[i], t);
+}
+
 template <class T>
 void filter_v_c(const T *const *rows, int taps, const float *w, float add, float *dst, int width) {
     for (int x = 0; x < width; x++) {
@@ -250,7 +255,7 @@ namespace {
 // The row functions of one instruction set.
 template <class Tin>
 struct Ops {
-    void (*h)(const float *, float *, const FilterTable &);
+    void (*h8)(const float *const *, float *const *, const FilterTable &, float *);
     void (*v_in)(const Tin *const *, int, const float *, float, float *, int);
     void (*v_f)(const float *const *, int, const float *, float, float *, int);
     void (*to_float)(const Tin *, float *, int);
@@ -261,11 +266,11 @@ template <class Tin>
 Ops<Tin> ops_for(bool avx2) {
 #if defined(__x86_64__) || defined(__i386__)
     if (avx2)
-        return {filter_h_avx2, filter_v_avx2<Tin>, filter_v_avx2<float>, to_float_row_avx2<Tin>, store_u16_avx2};
+        return {filter_h8_avx2, filter_v_avx2<Tin>, filter_v_avx2<float>, to_float_row_avx2<Tin>, store_u16_avx2};
 #else
     (void)avx2;
 #endif
-    return {filter_h_c, filter_v_c<Tin>, filter_v_c<float>, to_float_row_c<Tin>, store_u16_c};
+    return {filter_h8_c, filter_v_c<Tin>, filter_v_c<float>, to_float_row_c<Tin>, store_u16_c};
 }
 
 template <class Tout>
@@ -276,76 +281,109 @@ void store_row(const float *src, Tout *dst, int width, void (*store)(const float
         store(src, dst, width);
 }
 
+// Float rows: a set of `n` buffers of `width` floats (+ slack).
+struct RowSet {
+    std::vector<float> buf;
+    size_t pitch;
+    RowSet(int n, int width) : buf(size_t(n) * (size_t(width) + 16)), pitch(size_t(width) + 16) {}
+    float *row(int i) { return buf.data() + size_t(i) * pitch; }
+};
+
 } // namespace
 
+// The horizontal pass always runs on blocks of 8 rows (short blocks repeat
+// their last row and drop the extra results).
 template <class Tin, class Tout>
 void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, Tout *dst, ptrdiff_t dst_stride,
                     int dst_w, int dst_h, const DirPlan &h, const DirPlan &v, bool h_first, bool avx2) {
-    (void)src_h;
     const Ops<Tin> ops = ops_for<Tin>(avx2);
-    std::vector<float> in_row(size_t(src_w) + 8), mid_row(size_t(std::max(src_w, dst_w)) + 8),
-        out_row(size_t(dst_w) + 8);
-    std::vector<const Tin *> rows_in;
-    std::vector<const float *> rows_f;
+    const int wide = std::max(src_w, dst_w);
+    std::vector<float> scratch(size_t(8) * size_t(src_w + dst_w + 32));
+    RowSet in(8, src_w), out(8, dst_w);
+    const float *hin[8];
+    float *hout[8];
+    RowSet one(1, wide);
 
-    auto src_row_float = [&](int y) -> const float * {
+    // Source row y as floats, in slot i of `in` when a conversion is needed.
+    auto src_row_float = [&](int y, int i) -> const float * {
         const Tin *r = src + ptrdiff_t(y) * src_stride;
-        if constexpr (std::is_same_v<Tin, float>)
+        if constexpr (std::is_same_v<Tin, float>) {
+            (void)i;
             return r;
-        ops.to_float(r, in_row.data(), src_w);
-        return in_row.data();
+        } else {
+            ops.to_float(r, in.row(i), src_w);
+            return in.row(i);
+        }
     };
+    auto store_block = [&](int j0, int n) {
+        for (int i = 0; i < n; i++)
+            store_row(out.row(i), dst + ptrdiff_t(j0 + i) * dst_stride, dst_w, ops.store);
+    };
+    for (int i = 0; i < 8; i++)
+        hout[i] = out.row(i);
 
     if (h.filtered && !v.filtered) {
-        for (int j = 0; j < dst_h; j++) {
-            ops.h(src_row_float(v.offset + j), out_row.data(), h.table);
-            store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+        for (int j0 = 0; j0 < dst_h; j0 += 8) {
+            const int n = std::min(8, dst_h - j0);
+            for (int i = 0; i < 8; i++)
+                hin[i] = src_row_float(v.offset + j0 + std::min(i, n - 1), i);
+            ops.h8(hin, hout, h.table, scratch.data());
+            store_block(j0, n);
         }
         return;
     }
+    const FilterTable &tv = v.table;
+    std::vector<const Tin *> rows_in(tv.taps);
+    std::vector<const float *> rows_f(tv.taps);
     if (v.filtered && !h.filtered) {
-        const FilterTable &tv = v.table;
-        rows_in.resize(tv.taps);
         for (int j = 0; j < dst_h; j++) {
             for (int k = 0; k < tv.taps; k++)
                 rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride + h.offset;
-            ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, out_row.data(), dst_w);
-            store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+            ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, one.row(0), dst_w);
+            store_row(one.row(0), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
         }
         return;
     }
-    const FilterTable &th = h.table, &tv = v.table;
+    const FilterTable &th = h.table;
     if (!h_first) {
-        // Vertical then horizontal, one output row at a time.
-        rows_in.resize(tv.taps);
-        for (int j = 0; j < dst_h; j++) {
-            for (int k = 0; k < tv.taps; k++)
-                rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride;
-            ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, mid_row.data(), src_w);
-            ops.h(mid_row.data(), out_row.data(), th);
-            store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+        // Vertical then horizontal, eight output rows at a time.
+        RowSet mid(8, src_w);
+        for (int j0 = 0; j0 < dst_h; j0 += 8) {
+            const int n = std::min(8, dst_h - j0);
+            for (int i = 0; i < n; i++) {
+                const int j = j0 + i;
+                for (int k = 0; k < tv.taps; k++)
+                    rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride;
+                ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, mid.row(i), src_w);
+            }
+            for (int i = 0; i < 8; i++)
+                hin[i] = mid.row(std::min(i, n - 1));
+            ops.h8(hin, hout, th, scratch.data());
+            store_block(j0, n);
         }
         return;
     }
-    // Horizontal then vertical: a small ring of horizontally filtered rows.
-    const int cap = tv.taps + 2;
-    const size_t ring_w = size_t(dst_w) + 8;
-    std::vector<float> ring(ring_w * size_t(cap));
+    // Horizontal then vertical: a ring of horizontally filtered 8-row blocks.
+    const int cap = (tv.taps + 7) / 8 + 2;
+    RowSet ring(cap * 8, dst_w);
     std::vector<int> tag(cap, -1);
-    rows_f.resize(tv.taps);
     for (int j = 0; j < dst_h; j++) {
         for (int k = 0; k < tv.taps; k++) {
-            int r = tv.start[j] + k;
-            int slot = r % cap;
-            float *buf = ring.data() + size_t(slot) * ring_w;
-            if (tag[slot] != r) {
-                ops.h(src_row_float(r), buf, th);
-                tag[slot] = r;
+            const int r = tv.start[j] + k;
+            const int blk = r >> 3, slot = blk % cap;
+            if (tag[slot] != blk) {
+                const int y0 = blk * 8, n = std::min(8, src_h - y0);
+                for (int i = 0; i < 8; i++) {
+                    hin[i] = src_row_float(y0 + std::min(i, n - 1), i);
+                    hout[i] = ring.row(slot * 8 + i);
+                }
+                ops.h8(hin, hout, th, scratch.data());
+                tag[slot] = blk;
             }
-            rows_f[k] = buf;
+            rows_f[k] = ring.row(slot * 8 + (r & 7));
         }
-        ops.v_f(rows_f.data(), tv.taps, tv.row(j), tv.add, out_row.data(), dst_w);
-        store_row(out_row.data(), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+        ops.v_f(rows_f.data(), tv.taps, tv.row(j), tv.add, one.row(0), dst_w);
+        store_row(one.row(0), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
     }
 }
 

@@ -1,0 +1,32 @@
+"""fmtc.resample and fmtc.bitdepth beside the core resizer doing the same work."""
+
+import vapoursynth as vs
+
+from common import Case, picture
+
+
+def _src(w, h):
+    return picture(vs.YUV420P16, w, h)
+
+
+CASES = [
+    Case("fmtc.resample 1920x1080 -> 1280x720 bicubic 16-bit", "fmtc.resample",
+         lambda core: core.fmtc.resample(_src(1920, 1080), 1280, 720, kernel="bicubic")),
+    Case("fmtc.resample 1920x1080 -> 1280x720 bicubic 16-bit", "fmtc.resample cpuopt=0 (scalar)",
+         lambda core: core.fmtc.resample(_src(1920, 1080), 1280, 720, kernel="bicubic", cpuopt=0)),
+    Case("fmtc.resample 1920x1080 -> 1280x720 bicubic 16-bit", "resize.Bicubic",
+         lambda core: core.resize.Bicubic(_src(1920, 1080), 1280, 720, filter_param_a=1 / 3, filter_param_b=1 / 3),
+         reference=True),
+    Case("fmtc.resample 1280x720 -> 1920x1080 bicubic 16-bit", "fmtc.resample",
+         lambda core: core.fmtc.resample(_src(1280, 720), 1920, 1080, kernel="bicubic")),
+    Case("fmtc.resample 1280x720 -> 1920x1080 bicubic 16-bit", "fmtc.resample cpuopt=0 (scalar)",
+         lambda core: core.fmtc.resample(_src(1280, 720), 1920, 1080, kernel="bicubic", cpuopt=0)),
+    Case("fmtc.resample 1280x720 -> 1920x1080 bicubic 16-bit", "resize.Bicubic",
+         lambda core: core.resize.Bicubic(_src(1280, 720), 1920, 1080, filter_param_a=1 / 3, filter_param_b=1 / 3),
+         reference=True),
+    Case("fmtc.bitdepth 16 -> 8 error diffusion 1920x1080", "fmtc.bitdepth dmode=3",
+         lambda core: core.fmtc.bitdepth(_src(1920, 1080), bits=8, dmode=3)),
+    Case("fmtc.bitdepth 16 -> 8 error diffusion 1920x1080", "resize.Bicubic error_diffusion",
+         lambda core: core.resize.Bicubic(_src(1920, 1080), format=vs.YUV420P8, dither_type="error_diffusion"),
+         reference=True),
+]
