@@ -91,6 +91,8 @@ struct PlaneParams {
     uint16_t lo = 0, hi = 65535; // output clamp on the 16-bit scale
     const int16_t *grain = nullptr; // this frame's pattern for the plane (already offset), or null
     ptrdiff_t grain_stride = 0;
+    int range = 31;    // the table's range (luma pixels); bounds how far references reach
+    bool avx2 = false; // use the AVX2 row kernel where it can run (same results)
 };
 
 // Scratch elements deband_plane needs for a plane of this width.
@@ -101,6 +103,14 @@ size_t scratch_size(int width);
 // offset table with `table_width` entries per row.
 void deband_plane(const void *src, ptrdiff_t src_stride, void *dst, ptrdiff_t dst_stride, const PlaneParams &p,
                   const RefOffset *table, int table_width, int32_t *scratch);
+
+// AVX2 forms of the row kernel (kernel_avx2.cpp): fill out[0, n) for n a multiple
+// of 8 and return n. Reads up to 3 bytes past a reference sample, so the caller
+// runs them only on rows whose references never reach the plane's last row.
+int deband_row_u8_avx2(const uint8_t *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p,
+                       int32_t *out);
+int deband_row_u16_avx2(const uint16_t *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p,
+                        int32_t *out);
 
 // The 16x16 ordered-dither matrix, values 0..255 (recursive 2x2 [[0,2],[3,1]] pattern).
 struct Bayer16 {

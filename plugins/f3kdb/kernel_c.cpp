@@ -163,11 +163,12 @@ inline int avg2(int a, int b) { return (a + b + 1) >> 1; }
 // One row of 16-bit results (before grain). References stay inside the plane
 // because the table bounds every offset by the distance to the border.
 template <class Tin, int Mode, bool BlurFirst>
-void deband_row(const Tin *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p, int32_t *out) {
+void deband_row(const Tin *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p, int32_t *out,
+                int col0) {
     const int shift = 16 - p.in_depth;
     const int T = p.threshold;
     const int ssw = p.ssw, ssh = p.ssh;
-    for (int col = 0; col < p.width; col++) {
+    for (int col = col0; col < p.width; col++) {
         const RefOffset r = tab_row[size_t(col) << ssw];
         const int s = int(s_row[col]) << shift;
         int avg;
@@ -203,21 +204,32 @@ void deband_row(const Tin *s_row, ptrdiff_t stride, const RefOffset *tab_row, co
     }
 }
 
+inline int deband_row_simd(const uint8_t *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p,
+                           int32_t *out) {
+    return deband_row_u8_avx2(s_row, stride, tab_row, p, out);
+}
+inline int deband_row_simd(const uint16_t *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p,
+                           int32_t *out) {
+    return deband_row_u16_avx2(s_row, stride, tab_row, p, out);
+}
+
 template <class Tin>
 void deband_row_dispatch(const Tin *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p,
-                         int32_t *out) {
+                         int32_t *out, bool simd) {
+    const int col0 = simd ? deband_row_simd(s_row, stride, tab_row, p, out) : 0;
     if (p.sample_mode == 1)
-        p.blur_first ? deband_row<Tin, 1, true>(s_row, stride, tab_row, p, out)
-                     : deband_row<Tin, 1, false>(s_row, stride, tab_row, p, out);
+        p.blur_first ? deband_row<Tin, 1, true>(s_row, stride, tab_row, p, out, col0)
+                     : deband_row<Tin, 1, false>(s_row, stride, tab_row, p, out, col0);
     else
-        p.blur_first ? deband_row<Tin, 2, true>(s_row, stride, tab_row, p, out)
-                     : deband_row<Tin, 2, false>(s_row, stride, tab_row, p, out);
+        p.blur_first ? deband_row<Tin, 2, true>(s_row, stride, tab_row, p, out, col0)
+                     : deband_row<Tin, 2, false>(s_row, stride, tab_row, p, out, col0);
 }
 
 inline int32_t clamp16(int32_t v, int32_t lo, int32_t hi) { return std::min(std::max(v, lo), hi); }
 
-// Converts one row of 16-bit values to the output depth. e_cur/e_next are the
-// Floyd-Steinberg error rows, valid from index -1 to width.
+// Converts one row of 16-bit values to the output depth. e_cur holds the
+// Floyd-Steinberg error carried down from the previous row; e_next receives
+// this row's (both valid from index -1 to width).
 template <class Tout>
 void convert_row(const int32_t *v, Tout *dst, const PlaneParams &p, int row, int32_t *e_cur, int32_t *e_next) {
     const int od = p.out_depth, k = 16 - od;
@@ -239,16 +251,21 @@ void convert_row(const int32_t *v, Tout *dst, const PlaneParams &p, int row, int
         break;
     }
     case dither_floyd: {
+        // Same sums as adding each share into the error rows, but the shares for
+        // the right neighbour and the row below travel in registers; every
+        // e_next[0, w) is written exactly once, so it needs no clearing.
         const int32_t mask = (1 << k) - 1;
+        int32_t right = 0, below_prev = 0, below_cur = 0; // partial sums for e_next[c-1], e_next[c]
         for (int c = 0; c < w; c++) {
-            int32_t x = clamp16(v[c] + e_cur[c], 0, 65535);
+            int32_t x = clamp16(v[c] + e_cur[c] + right, 0, 65535);
             int32_t e = x & mask;
-            e_cur[c + 1] += (7 * e) >> 4;
-            e_next[c - 1] += (3 * e) >> 4;
-            e_next[c] += (5 * e) >> 4;
-            e_next[c + 1] += e >> 4;
+            right = (7 * e) >> 4;
+            e_next[c - 1] = below_prev + ((3 * e) >> 4); // index -1 is a spare slot: dropped
+            below_prev = below_cur + ((5 * e) >> 4);
+            below_cur = e >> 4; // for c + 1; dropped after the last column
             dst[c] = Tout(clamp16(x, lo, hi) >> k);
         }
+        e_next[w - 1] = below_prev;
         break;
     }
     default: // 1 and 4: truncation
@@ -268,21 +285,22 @@ void deband_plane_t(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrd
     int32_t *e_next = scratch + w + (w + 2) + 1;
     std::fill(scratch + w, scratch + scratch_size(w), 0);
     const ptrdiff_t stride = src_stride / ptrdiff_t(sizeof(Tin));
+    // The vector rows read a few bytes past each reference: only rows whose
+    // references stay above the last row qualify.
+    const int simd_end = p.avx2 && w >= 8 ? p.height - 1 - (p.range >> p.ssh) : 0;
 
     for (int row = 0; row < p.height; row++) {
         const Tin *s_row = reinterpret_cast<const Tin *>(src + row * src_stride);
         const RefOffset *tab_row = table + (size_t(row) << p.ssh) * size_t(table_width);
-        deband_row_dispatch<Tin>(s_row, stride, tab_row, p, vals);
+        deband_row_dispatch<Tin>(s_row, stride, tab_row, p, vals, row < simd_end);
         if (p.grain) {
             const int16_t *g = p.grain + row * p.grain_stride;
             for (int c = 0; c < w; c++)
                 vals[c] = clamp16(vals[c] + g[c], 0, 65535);
         }
         convert_row<Tout>(vals, reinterpret_cast<Tout *>(dst + row * dst_stride), p, row, e_cur, e_next);
-        if (p.dither == dither_floyd && p.out_depth < 16) {
+        if (p.dither == dither_floyd && p.out_depth < 16)
             std::swap(e_cur, e_next);
-            std::fill(e_next - 1, e_next + w + 1, 0);
-        }
     }
 }
 

@@ -1,5 +1,6 @@
 // f3kdb.Deband: banding removal by comparing each pixel with randomly offset
 // neighbours, optional grain, and conversion to the output depth.
+#include "cpu.h"
 #include "kernel.h"
 #include "plugin_common.h"
 
@@ -157,7 +158,8 @@ void VS_CC deband_create(const VSMap *in, VSMap *out, void *, VSCore *core, cons
         const int32_t seed = int32_t(checked(args, "seed", 0, i32min, i32max));
         const bool blur_first = args.get_int("blur_first", 1) != 0;
         const bool dynamic_grain = args.get_int("dynamic_grain", 0) != 0;
-        checked(args, "opt", -1, -1, 3); // results never depend on it: there is only the scalar kernel
+        // Any SIMD level picks the AVX2 rows when the CPU has them; 0 keeps the scalar kernel. Same results.
+        const bool avx2 = checked(args, "opt", -1, -1, 3) != 0 && cpu_has_avx2();
         const bool keep_tv_range = args.get_int("keep_tv_range", 0) != 0;
         int64_t od = args.get_int("output_depth", -1);
         if (od == -1)
@@ -215,6 +217,8 @@ void VS_CC deband_create(const VSMap *in, VSMap *out, void *, VSCore *core, cons
                 pp.hi = uint16_t((p == 0 ? 235 : 240) << 8);
             }
             pp.grain_stride = f3kdb::grain_stride(pp.width);
+            pp.range = int(s.range);
+            pp.avx2 = avx2;
         }
         d->tables = std::make_shared<const f3kdb::Tables>(f3kdb::build_tables(tp));
 

@@ -161,6 +161,22 @@ def test_seed(f3kdb):
         np.testing.assert_array_equal(render(f3kdb.Deband(flat, seed=seed, grainy=0))[0], 90)
 
 
+@pytest.mark.parametrize("f", [fmt(vs.YUV, 8, 1, 1), fmt(vs.YUV, 16, 1, 1), fmt(vs.YUV, 10, 2, 0)])
+@pytest.mark.parametrize("sample_mode, blur_first", [(1, 1), (2, 0), (2, 1)])
+def test_opt_levels_identical(f3kdb, f, sample_mode, blur_first):
+    fo, shapes = plane_shapes(f, 200, 120)
+    rng = np.random.default_rng(9)
+    peak = (1 << fo.bits_per_sample) - 1
+    arrays = [(np.add.outer(np.arange(h), np.arange(w)) * peak // (4 * (h + w)) + rng.integers(0, 3, (h, w)))
+              for h, w in shapes]
+    clip = make_clip(f, arrays)
+    kw = dict(sample_mode=sample_mode, blur_first=blur_first, output_depth=8)
+    ref = render(f3kdb.Deband(clip, 20, 80, 80, 80, 10, 10, opt=0, **kw))
+    for opt in (-1, 3):
+        for o, r in zip(render(f3kdb.Deband(clip, 20, 80, 80, 80, 10, 10, opt=opt, **kw)), ref):
+            np.testing.assert_array_equal(o, r)
+
+
 def test_threads_and_request_order(f3kdb):
     f = fmt(vs.YUV, 8, 1, 1)
     clip = gradient_clip(f, length=6)
