@@ -116,6 +116,8 @@ std::vector<int64_t> levels_chroma_table(int bits) {
 
 py::object Levels(Context &, py::object clip, py::object gamma, py::object, py::object, py::object, py::object,
                   py::object, py::object) {
+    if (!vs::is_clip(clip))
+        vs::type_error("Levels", ": \"clip\" must be a clip!");
     const vs::Format f = vs::format_of(clip);
     // 1 / gamma in the host's arithmetic: None or 0 fail the way the host fails.
     const double exponent = py::cast<double>(py::float_(py::int_(1) / gamma));
