@@ -333,69 +333,33 @@ void test_plane_against_model(std::mt19937 &rng) {
     CHECK(bad_guards == 0);
 }
 
-// Behaviour on hand-made planes, independent of the model.
-void test_properties() {
+// Threshold strictness on a hand-made plane, independent of the model: rows
+// alternating a and a+d on the 16-bit scale, every reference compared.
+void test_threshold_is_strict() {
     TableParams tp;
     tp.width = 48;
     tp.height = 40;
-    tp.range = 15;
     Tables t = build_tables(tp);
     PlaneParams p;
     p.width = tp.width;
     p.height = tp.height;
     p.threshold = 256;
-    bool guards = false;
-
-    // Flat planes: unchanged at the same depth (the dither carries no error), v << 8 at 16 bits.
-    for (int v : {0, 1, 77, 255}) {
-        std::vector<int> flat(size_t(p.width * p.height), v);
-        p.in_depth = p.out_depth = 8;
-        CHECK(run_any(flat, p, t, guards) == flat);
-        p.out_depth = 16;
-        std::vector<int> flat16(flat.size(), v << 8);
-        CHECK(run_any(flat, p, t, guards) == flat16);
-    }
-
-    // Threshold is strict: rows alternating a and a+d on the 16-bit scale, all references compared.
     p.in_depth = p.out_depth = 16;
     p.blur_first = false;
-    for (int d : {256, 255}) {
-        std::vector<int> rows(size_t(p.width * p.height));
-        for (int y = 0; y < p.height; y++)
-            for (int x = 0; x < p.width; x++)
-                rows[size_t(y * p.width + x)] = 30000 + (y % 2) * d;
-        int changed = 0;
-        std::vector<int> out = run_any(rows, p, t, guards);
-        for (size_t i = 0; i < out.size(); i++)
-            changed += out[i] != rows[i];
-        if (d == 256)
-            CHECK(changed == 0);
-        else
-            CHECK(changed > int(out.size()) / 4);
-    }
-
-    // Depth conversion of a constant that falls between 8-bit codes.
-    p.blur_first = true;
-    p.threshold = 0;
-    p.in_depth = 16;
-    p.out_depth = 8;
-    const int v = 100 * 256 + 77;
-    std::vector<int> c16(size_t(p.width * p.height), v);
-    for (int algo : {dither_none, dither_ordered, dither_floyd}) {
-        p.dither = algo;
-        std::vector<int> out = run_any(c16, p, t, guards);
-        double mean = 0;
-        bool two_codes = true;
-        for (int o : out) {
-            mean += o;
-            two_codes = two_codes && (o == 100 || o == 101);
+    for (bool simd : {false, true}) {
+        p.avx2 = simd && orvo::cpu_has_avx2();
+        for (int d : {256, 255}) {
+            std::vector<int> rows(size_t(p.width * p.height));
+            for (int y = 0; y < p.height; y++)
+                for (int x = 0; x < p.width; x++)
+                    rows[size_t(y * p.width + x)] = 30000 + (y % 2) * d;
+            bool guards = false;
+            std::vector<int> out = run_any(rows, p, t, guards);
+            int changed = 0;
+            for (size_t i = 0; i < out.size(); i++)
+                changed += out[i] != rows[i];
+            CHECK(d == 256 ? changed == 0 : changed > int(out.size()) / 4);
         }
-        mean /= double(out.size());
-        CHECK(two_codes);
-        if (algo == dither_none)
-            CHECK(mean == 100.0);
-        else
-            CHECK(std::fabs(mean - v / 256.0) < 0.03);
     }
 }
 
@@ -407,6 +371,6 @@ int main() {
     test_bayer();
     test_tables(rng);
     test_plane_against_model(rng);
-    test_properties();
+    test_threshold_is_strict();
     return check::finish();
 }
