@@ -47,4 +47,9 @@ template <class T>
 void warp_c(const T *src, ptrdiff_t src_stride, const T *mask, ptrdiff_t mask_stride, T *dst, ptrdiff_t dst_stride,
             int width, int height, int depth, int bits);
 
+// Same result as warp_c; needs a CPU with AVX2 (see cpu_has_avx2()).
+template <class T>
+void warp_avx2(const T *src, ptrdiff_t src_stride, const T *mask, ptrdiff_t mask_stride, T *dst,
+               ptrdiff_t dst_stride, int width, int height, int depth, int bits);
+
 } // namespace warp

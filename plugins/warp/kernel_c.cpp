@@ -1,5 +1,6 @@
 // Scalar reference kernels; see kernel.h for the border and rounding rules.
 #include "kernel.h"
+#include "warp_impl.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -179,56 +180,8 @@ void downscale_mask_c(const T *src, ptrdiff_t src_stride, T *dst, ptrdiff_t dst_
 template <class T>
 void warp_c(const T *src, ptrdiff_t src_stride, const T *mask, ptrdiff_t mask_stride, T *dst, ptrdiff_t dst_stride,
             int width, int height, int depth, int bits) {
-    // Each row runs in chunks: first the sample positions and weights of every
-    // pixel (branch-free, so it vectorises), then the bilinear reads.
-    constexpr int kChunk = 256;
-    const int shift = bits - 8;
-    int col0[kChunk], col1[kChunk], row0[kChunk], row1[kChunk], wx[kChunk], wy[kChunk];
-    for (int y = 0; y < height; y++) {
-        const T *m = mask + y * mask_stride;
-        const T *mu = y > 0 ? m - mask_stride : m;
-        const T *md = y < height - 1 ? m + mask_stride : m;
-        // Keeps iy + 1 inside the plane whenever it is read. The last row may not
-        // move down at all, so there the limit is 0 (no forced upward shift).
-        const int dv_min = -128 * y;
-        const int dv_max = y < height - 1 ? 128 * (height - 1 - y) - 1 : 0;
-        T *d = dst + y * dst_stride;
-        auto place = [&](int i, int x, int left, int right) {
-            int dh = ((left - right) >> shift) * depth >> 1; // arithmetic shifts: floor
-            int dv = ((mu[x] - md[x]) >> shift) * depth >> 1;
-            dv = std::clamp(dv, dv_min, dv_max);
-            int fx = dh & 127, fy = dv & 127;
-            int ix = x + (dh >> 7), iy = y + (dv >> 7);
-            bool outside = ix < 0 || ix >= width - 1;
-            fx = outside ? 0 : fx;
-            ix = std::clamp(ix, 0, width - 1);
-            // A tap of weight 0 reads the sample beside it, so nothing past the plane is touched.
-            col0[i] = ix;
-            col1[i] = fx ? ix + 1 : ix;
-            row0[i] = iy;
-            row1[i] = fy ? iy + 1 : iy;
-            wx[i] = fx;
-            wy[i] = fy;
-        };
-        for (int x0 = 0; x0 < width; x0 += kChunk) {
-            const int n = std::min(kChunk, width - x0);
-            const int lo = std::max(x0, 1), hi = std::min(x0 + n, width - 1);
-            if (x0 == 0)
-                place(0, 0, m[0], m[width > 1 ? 1 : 0]);
-            for (int x = lo; x < hi; x++)
-                place(x - x0, x, m[x - 1], m[x + 1]);
-            if (x0 + n == width && width > 1)
-                place(n - 1, width - 1, m[width - 2], m[width - 1]);
-            for (int i = 0; i < n; i++) {
-                const T *s0 = src + row0[i] * src_stride;
-                const T *s1 = src + row1[i] * src_stride;
-                int fx = wx[i], fy = wy[i];
-                int r0 = (s0[col0[i]] * (128 - fx) + s0[col1[i]] * fx + 64) >> 7;
-                int r1 = (s1[col0[i]] * (128 - fx) + s1[col1[i]] * fx + 64) >> 7;
-                d[x0 + i] = T((r0 * (128 - fy) + r1 * fy + 64) >> 7);
-            }
-        }
-    }
+    warp_rows<T>(mask, mask_stride, dst, dst_stride, width, height, depth, bits,
+                 [&](const WarpChunk &c, int n, T *d) { bilinear_c(src, src_stride, c, 0, n, d); });
 }
 
 #define WARP_INSTANTIATE(T)                                                                                       \

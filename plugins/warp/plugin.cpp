@@ -1,6 +1,7 @@
 // warp.AWarpSharp2: sharpening by warping pixels away from the ridges of a
 // blurred edge mask. Registration, argument checks and the per-frame plan;
 // the pixel work is in kernel_c.cpp.
+#include "cpu.h"
 #include "kernel.h"
 #include "plugin_common.h"
 
@@ -25,6 +26,7 @@ struct WarpData {
     bool mpeg2 = false;
     std::array<bool, 3> active{}; // processed and actually moved (depth != 0)
     bool luma_mask = false;
+    bool avx2 = false; // opt and the CPU allow the AVX2 warp
 };
 
 // Owns a scratch frame for the duration of one get-frame call.
@@ -83,7 +85,8 @@ void process(const WarpData &d, const VSFrame *src, VSFrame *dst, VSCore *core, 
     auto warp_into = [&](int plane, PlaneRef<T> mask) {
         PlaneRef<const T> s = read_plane<T>(src, plane, api);
         PlaneRef<T> o = write_plane<T>(dst, plane, api);
-        warp::warp_c<T>(s.p, s.stride, mask.p, mask.stride, o.p, o.stride, s.w, s.h, d.depth[plane], bits);
+        auto kernel = d.avx2 ? warp::warp_avx2<T> : warp::warp_c<T>;
+        kernel(s.p, s.stride, mask.p, mask.stride, o.p, o.stride, s.w, s.h, d.depth[plane], bits);
     };
 
     if (d.luma_mask) {
@@ -211,6 +214,7 @@ void VS_CC create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI
         }
         bool has_chroma = f.numPlanes > 1;
         bool chroma_from_luma = has_chroma && !d->chroma_own_mask && (process[1] || process[2]);
+        d->avx2 = args.get_bool("opt", true) && orvo::cpu_has_avx2();
         d->luma_mask = d->active[0] || (chroma_from_luma && (d->active[1] || d->active[2]));
 
         // Every plane whose mask is built must hold the 3x3 window, and the

@@ -2,6 +2,10 @@
 // on random sizes, strides and bit depths, with guard bytes around each plane.
 #include "kernel.h" // before check.h, which needs <cstddef>
 #include "check.h"
+#include "cpu.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -224,6 +228,13 @@ void test_warp(std::mt19937 &rng, int bits) {
         mask.fill_random(rng, iter % 2 ? peak : std::max(1, peak / 64));
         int depth = iter % 5 == 0 ? (iter % 10 ? 127 : -128) : dep(rng);
         warp::warp_c<T>(src.data(), src.stride, mask.data(), mask.stride, dst.data(), dst.stride, w, h, depth, bits);
+        if (orvo::cpu_has_avx2()) {
+            GuardedPlane<T> simd(w, h, pad(rng), marker_for<T>(bits));
+            warp::warp_avx2<T>(src.data(), src.stride, mask.data(), mask.stride, simd.data(), simd.stride, w, h,
+                               depth, bits);
+            CHECK(to_vec(simd) == to_vec(dst));
+            CHECK(simd.guards_intact());
+        }
         int bad_reads = 0;
         bool ok = true;
         for (int y = 0; y < h; y++)
@@ -233,6 +244,39 @@ void test_warp(std::mt19937 &rng, int bits) {
         CHECK(bad_reads == 0);
         CHECK(src.guards_intact() && mask.guards_intact() && dst.guards_intact());
     }
+}
+
+// A plane placed right after and right before an inaccessible page: any read
+// outside it faults. Full-range masks and extreme depths push every position
+// into the corners.
+template <class T>
+void test_warp_page_fence(std::mt19937 &rng, int bits) {
+    const size_t page = size_t(sysconf(_SC_PAGESIZE));
+    const int w = 45, h = 23; // odd sizes, no row padding
+    const size_t bytes = sizeof(T) * size_t(w) * size_t(h);
+    const size_t span = (bytes + page - 1) / page * page;
+    char *mem = static_cast<char *>(mmap(nullptr, span + 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (mem == MAP_FAILED) {
+        CHECK(!"mmap failed");
+        return;
+    }
+    mprotect(mem, page, PROT_NONE);
+    mprotect(mem + page + span, page, PROT_NONE);
+    GuardedPlane<T> mask(w, h), ref(w, h), out(w, h);
+    for (bool at_end : {true, false}) {
+        T *src = reinterpret_cast<T *>(at_end ? mem + page + span - bytes : mem + page);
+        for (int i = 0; i < w * h; i++)
+            src[i] = T(rng() & ((1u << bits) - 1));
+        for (int depth : {127, -128, 37}) {
+            mask.fill_random(rng, (1 << bits) - 1);
+            warp::warp_c<T>(src, w, mask.data(), mask.stride, ref.data(), ref.stride, w, h, depth, bits);
+            if (orvo::cpu_has_avx2()) {
+                warp::warp_avx2<T>(src, w, mask.data(), mask.stride, out.data(), out.stride, w, h, depth, bits);
+                CHECK(to_vec(out) == to_vec(ref));
+            }
+        }
+    }
+    munmap(mem, span + 2 * page);
 }
 
 // A flat mask (or depth 0) moves nothing, the last row included.
@@ -279,6 +323,7 @@ void test_ramp_mask() {
 
 int main() {
     std::mt19937 rng(20240611);
+    std::printf("AVX2 warp %s\n", orvo::cpu_has_avx2() ? "tested" : "not tested (no AVX2 on this CPU)");
     test_ramp_mask();
     for (int bits : {8}) {
         test_edge_mask<uint8_t>(rng, bits);
@@ -287,6 +332,7 @@ int main() {
         test_downscale<uint8_t>(rng, bits);
         test_warp<uint8_t>(rng, bits);
         test_warp_identity<uint8_t>(rng, bits);
+        test_warp_page_fence<uint8_t>(rng, bits);
     }
     for (int bits : {9, 10, 12, 16}) {
         test_edge_mask<uint16_t>(rng, bits);
@@ -295,6 +341,7 @@ int main() {
         test_downscale<uint16_t>(rng, bits);
         test_warp<uint16_t>(rng, bits);
         test_warp_identity<uint16_t>(rng, bits);
+        test_warp_page_fence<uint16_t>(rng, bits);
     }
     return check::finish();
 }

@@ -276,3 +276,13 @@ def test_variable_format_refused(warp):
     b = vs.core.std.BlankClip(width=32, height=32, format=vs.GRAY8, length=1)
     with pytest.raises(vs.Error, match="^AWarpSharp2: 8..16 bit integer.*variable format"):
         vs.core.warp.AWarpSharp2(vs.core.std.Splice([a, b], mismatch=True))
+
+
+@pytest.mark.parametrize("fmt", [vs.YUV420P8, vs.YUV444P10, vs.GRAY16])
+def test_opt_paths_identical(warp, fmt):
+    # opt=False forces the scalar warp; the SIMD one must match it exactly
+    planes = random_planes(fmt, 134, 70, seed=11)  # not a multiple of 8 or 16
+    clip = clip_from_planes(planes, fmt)
+    for kw in ({"depth": 127, "blur": 0}, {"depth": -128, "type": 1, "chroma": 1}):
+        for a, b in zip(run(clip, opt=True, **kw), run(clip, opt=False, **kw)):
+            np.testing.assert_array_equal(a, b)
