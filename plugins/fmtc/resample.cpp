@@ -488,14 +488,13 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
             if (p < int(sy.size())) win.y = sy[p];
             if (p < int(sw.size())) win.w = sw[p];
             if (p < int(sh.size())) win.h = sh[p];
-            if (win.w <= 0)
-                win.w = vi->width + win.w - win.x;
-            if (win.h <= 0)
-                win.h = vi->height + win.h - win.y;
-            if (win.w <= 1e-9)
-                throw ArgError("sw must be positive (resulting window width " + std::to_string(win.w) + ").");
-            if (win.h <= 1e-9)
-                throw ArgError("sh must be positive (resulting window height " + std::to_string(win.h) + ").");
+            // Sizes of 0 or below count from the far edge; the raw values are what the next plane inherits.
+            const double ww = win.w > 0 ? win.w : vi->width + win.w - win.x;
+            const double wh = win.h > 0 ? win.h : vi->height + win.h - win.y;
+            if (ww <= 1e-9)
+                throw ArgError("sw must be positive (resulting window width " + std::to_string(ww) + ").");
+            if (wh <= 1e-9)
+                throw ArgError("sh must be positive (resulting window height " + std::to_string(wh) + ").");
 
             PlanePlan &pp = d->planes[p];
             pp.src_w = orvo::plane_width(vi, p);
@@ -508,8 +507,8 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
 
             const double pv = p < int(planes.size()) ? planes[p] : 3.0;
             double stored = pv;
-            if (of.sampleType == stInteger)
-                stored = std::trunc(pv + 0.5);
+            if (of.sampleType == stInteger) // nearest, so -32768 fills 32768
+                stored = std::floor(pv + 0.5);
             const int m = int(std::trunc(pv + 0.5));
             if (m >= 6)
                 throw ArgError("invalid plane filter (planes[" + std::to_string(p) + "]=" + std::to_string(pv) + ").");
@@ -532,7 +531,7 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
             const bool cen = pick<int64_t>(center, p, 1) != 0;
             const double fhp = pick(fh, p, 1.0), fvp = pick(fv, p, 1.0);
             const double th = pick(totalh, p, 0.0), tv = pick(totalv, p, 0.0);
-            const double X = win.x / fx, Wn = win.w / fx, Y = win.y / fy, Hn = win.h / fy;
+            const double X = win.x / fx, Wn = ww / fx, Y = win.y / fy, Hn = wh / fy;
             plan_direction(pp.h, kh, pp.src_w, pp.dst_w, X, Wn, center_x(sf, p, cps, cen), center_x(of, p, cpd, cen),
                            fhp, rm.gain, rm.add, true, cnorm, th, "horizontal");
             const double rh = pp.dst_w / Wn, rv = pp.dst_h / Hn;
