@@ -1,7 +1,13 @@
+#include "filters/orvo3d.h"
 #include "module/bindings.h"
 
 namespace orvo {
 
-void bind_filters(ContextClass &) {}
+void bind_filters(ContextClass &cls) {
+    cls.def("orvo3d", &orvo3d, py::arg("clip"), py::arg("nrluma") = py::float_(1.9),
+            py::arg("nrchroma") = py::float_(1.15), py::arg("profile") = py::str("np"), py::arg("d") = py::int_(1),
+            py::arg("a") = py::int_(2), py::arg("s") = py::int_(3), py::arg("device_type") = py::str("gpu"),
+            py::arg("device_id") = py::int_(0));
+}
 
 } // namespace orvo

@@ -46,6 +46,7 @@ PYBIND11_MODULE(orvolib, m) {
     py::module_ sibling = py::module_::import((name.substr(0, dot) + ".mvsfunc1610").c_str());
     m.attr("ToYUV") = sibling.attr("ToYUV");
     m.attr("ToRGB") = sibling.attr("ToRGB");
+    vs::set_sibling(sibling.attr("ToYUV"), sibling.attr("ToRGB"));
     py::module_ sys = py::module_::import("sys");
     m.attr("sys") = sys;
     // Errors print as type and message only, for the whole process.

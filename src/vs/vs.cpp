@@ -1,5 +1,7 @@
 #include "vs/vs.h"
 
+#include <stdexcept>
+
 namespace orvo::vs {
 
 py::module_ module() {
@@ -14,14 +16,15 @@ py::object attr(const char *name) { return module().attr(name); }
 namespace {
 
 bool core_has(const py::object &c, const std::string &name) {
-    try {
-        c.attr(name.c_str());
+    PyObject *v = PyObject_GetAttrString(c.ptr(), name.c_str());
+    if (v) {
+        Py_DECREF(v);
         return true;
-    } catch (py::error_already_set &e) {
-        if (!e.matches(PyExc_AttributeError))
-            throw;
-        return false;
     }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        throw py::error_already_set();
+    PyErr_Clear();
+    return false;
 }
 
 } // namespace
@@ -67,6 +70,28 @@ py::object call(const std::string &ns_name, const std::string &fn_name, const st
 py::object call(const std::string &ns_name, const std::string &fn_name, std::initializer_list<py::object> pos,
                 std::initializer_list<Kw> kw) {
     return call(ns_name, fn_name, std::vector<py::object>(pos), std::vector<Kw>(kw));
+}
+
+namespace {
+py::object *to_yuv_fn = nullptr;
+py::object *to_rgb_fn = nullptr;
+} // namespace
+
+void set_sibling(py::object to_yuv, py::object to_rgb) {
+    // Kept for the life of the process, like the module's own bindings.
+    to_yuv_fn = new py::object(std::move(to_yuv));
+    to_rgb_fn = new py::object(std::move(to_rgb));
+}
+
+py::object sibling(const std::string &name, py::object clip, const std::vector<Kw> &kw) {
+    py::object *f = name == "ToYUV" ? to_yuv_fn : name == "ToRGB" ? to_rgb_fn : nullptr;
+    if (!f)
+        throw std::logic_error("sibling conversion " + name + " is not bound");
+    py::dict kwargs;
+    for (const auto &[key, value] : kw)
+        if (value && !value.is_none())
+            kwargs[key] = value;
+    return (*f)(clip, **kwargs);
 }
 
 bool is_clip(py::handle obj) { return py::isinstance(obj, module().attr("VideoNode")); }

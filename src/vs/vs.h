@@ -42,6 +42,10 @@ py::object call(const std::string &ns_name, const std::string &fn_name, std::ini
 py::object call(const std::string &ns_name, const std::string &fn_name, const std::vector<py::object> &pos,
                 const std::vector<Kw> &kw);
 
+// ToYUV / ToRGB of the sibling module, bound when orvolib is imported.
+void set_sibling(py::object to_yuv, py::object to_rgb);
+py::object sibling(const std::string &name, py::object clip, const std::vector<Kw> &kw);
+
 // Type recognition.
 bool is_clip(py::handle obj);
 bool is_int(py::handle obj); // an int, bools included
