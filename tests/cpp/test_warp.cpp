@@ -200,7 +200,8 @@ void test_downscale(std::mt19937 &rng, int bits) {
                 else if (!mpeg2 && !ssh)
                     e = avg(m(2 * x, y), m(2 * x + 1, y));
                 else if (!mpeg2)
-                    e = avg(avg(m(2 * x, 2 * y), m(2 * x + 1, 2 * y)), avg(m(2 * x, 2 * y + 1), m(2 * x + 1, 2 * y + 1)));
+                    e = avg(avg(m(2 * x, 2 * y), m(2 * x + 1, 2 * y)),
+                            avg(m(2 * x, 2 * y + 1), m(2 * x + 1, 2 * y + 1)));
                 else if (!ssh)
                     e = (m(2 * x - 1, y) + 2 * m(2 * x, y) + m(2 * x + 1, y) + 2) >> 2;
                 else {
@@ -255,8 +256,9 @@ void test_warp_page_fence(std::mt19937 &rng, int bits) {
     const int w = 45, h = 23; // odd sizes, no row padding
     const size_t bytes = sizeof(T) * size_t(w) * size_t(h);
     const size_t span = (bytes + page - 1) / page * page;
-    char *mem = static_cast<char *>(mmap(nullptr, span + 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    if (mem == MAP_FAILED) {
+    void *map = mmap(nullptr, span + 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    char *mem = static_cast<char *>(map);
+    if (map == MAP_FAILED) {
         CHECK(!"mmap failed");
         return;
     }

@@ -238,13 +238,16 @@ YUV = dict(width=32, height=32, format=vs.YUV420P8)
         (dict(width=32, height=32, format=vs.GRAY8), {"planes": 1}, "plane index 1 is out of range"),
         (dict(width=32, height=32, format=vs.YUV420PS), {}, "8..16 bit integer, not RGB clips"),
         (dict(width=32, height=32, format=vs.RGB24), {}, "8..16 bit integer, not RGB clips"),
-        (dict(width=32, height=32, format=vs.YUV411P8), {}, "the chroma subsampling ratio cannot be greater than 2, not YUV411P8"),
+        (dict(width=32, height=32, format=vs.YUV411P8), {},
+         "the chroma subsampling ratio cannot be greater than 2, not YUV411P8"),
         # parameter errors are reported before the clip is looked at
         (dict(width=32, height=32, format=vs.RGB24), {"thresh": 256}, "thresh must be between"),
         (dict(width=32, height=32, format=vs.RGB24), {"cplace": "x", "thresh": 256}, "cplace must be"),
         # planes too small for the mask or blur windows
-        (dict(width=11, height=40, format=vs.GRAY8), {}, "plane 0 is 11x40, but blur type 0 needs planes of at least 12x12"),
-        (dict(width=2, height=40, format=vs.GRAY8), {"blur": 0}, "plane 0 is 2x40, but the edge mask needs planes of at least 3x3"),
+        (dict(width=11, height=40, format=vs.GRAY8), {},
+         "plane 0 is 11x40, but blur type 0 needs planes of at least 12x12"),
+        (dict(width=2, height=40, format=vs.GRAY8), {"blur": 0},
+         "plane 0 is 2x40, but the edge mask needs planes of at least 3x3"),
         (dict(width=40, height=20, format=vs.YUV420P8), {"chroma": 1}, "plane 1 is 20x10, but blur type 0"),
         (dict(width=40, height=4, format=vs.YUV420P8), {"type": 1, "chroma": 1}, "plane 1 is 20x2, but the edge mask"),
     ],
@@ -266,7 +269,8 @@ def test_argument_errors(warp, clip_kw, kw, message):
     ],
 )
 def test_small_frames_accepted(warp, clip_kw, kw):
-    clip = vs.core.std.BlankClip(**clip_kw, length=1, color=[100] * vs.core.get_video_format(clip_kw["format"]).num_planes)
+    planes = vs.core.get_video_format(clip_kw["format"]).num_planes
+    clip = vs.core.std.BlankClip(**clip_kw, length=1, color=[100] * planes)
     for got, want in zip(run(clip, **kw), planes_of(clip.get_frame(0))):
         np.testing.assert_array_equal(got, want)
 
