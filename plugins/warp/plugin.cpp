@@ -19,7 +19,7 @@ struct WarpData {
     VSVideoInfo vi{};
     VSVideoFormat mask_format{}; // Gray of the clip's bit depth, for scratch frames
     int thresh = 0;              // on the clip's scale
-    int64_t blur = 0; // passes; no upper bound
+    int64_t blur = 0; // passes; no upper bound, chroma with chroma=1 gets blur / 2 rounded up
     int type = 0;
     int depth[3] = {0, 0, 0};
     bool chroma_own_mask = false; // chroma=1
@@ -118,7 +118,7 @@ void process(const WarpData &d, const VSFrame *src, VSFrame *dst, VSCore *core, 
         for (int p = 1; p < 3; p++) {
             if (!d.active[p])
                 continue;
-            build_mask<T>(d, read_plane<T>(src, p, api), m, write_plane<T>(tmp.f, 0, api), (d.blur + 1) / 2);
+            build_mask<T>(d, read_plane<T>(src, p, api), m, write_plane<T>(tmp.f, 0, api), d.blur / 2 + d.blur % 2);
             warp_into(p, m);
         }
     }
@@ -230,7 +230,7 @@ void VS_CC create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI
         if (has_chroma && d->chroma_own_mask)
             for (int p = 1; p < 3; p++)
                 if (process[p])
-                    check_mask_plane(p, (d->blur + 1) / 2);
+                    check_mask_plane(p, d->blur / 2 + d->blur % 2);
 
         if (!api->queryVideoFormat(&d->mask_format, cfGray, stInteger, f.bitsPerSample, 0, 0, core))
             throw ArgError("cannot make a mask format");
