@@ -1,5 +1,6 @@
 #include "module/bindings.h"
 #include "ops/limit_filter.h"
+#include "ops/minblur.h"
 #include "ops/morphology.h"
 #include "ops/operators.h"
 
@@ -41,6 +42,9 @@ void bind_ops(ContextClass &cls) {
         py::arg("defref"), py::arg("thr"), py::arg("elast"), py::arg("largen_thr"), py::arg("value_range"));
     cls.def("_limit_diff_lut", &_limit_diff_lut, py::arg("diff"), py::arg("thr"), py::arg("elast"),
             py::arg("largen_thr"), py::arg("planes"));
+
+    cls.def("sbr", &sbr, py::arg("c"), py::arg("r") = 1, py::arg("planes") = planes3);
+    cls.def("MinBlur", &MinBlur, py::arg("clp"), py::arg("r") = 1, py::arg("planes") = planes3);
 }
 
 } // namespace orvo
