@@ -1,9 +1,11 @@
 // Module entry: import-time bindings, main(src16, options) and the private
 // `_context(options)` entry that exposes the helpers to the test suite.
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include "module/bindings.h"
 #include "module/options.h"
+#include "tools/check.h"
 
 namespace py = pybind11;
 using namespace orvo;
@@ -74,6 +76,8 @@ PYBIND11_MODULE(orvolib, m) {
         "Internal, for tests: a per-call context built from `options`.");
     m.def("_resolve_hc2", &resolve_hc2, py::arg("hy"), py::arg("hc"), py::arg("hy2"), py::arg("hc2"),
           "Internal, for tests: the value of hc2 used by the first denoise pass.");
+    m.def("_check_labels", &check_labels, py::arg("line"), py::arg("fallback"),
+          "Internal, for tests: the labels check() reads from a source line.");
     m.def("_number_text", [](py::object v) { return vs::to_num(v).str(); }, py::arg("value"),
           "Internal, for tests: a number in the text form used in expressions.");
 }

@@ -2,6 +2,7 @@
 // with guard bytes, and a closing "N passed, N failed" line.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

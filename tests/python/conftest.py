@@ -48,3 +48,22 @@ def ctx():
     from orvo import orvolib
 
     return orvolib._context(make_options())
+
+
+def graph_nodes(clip, namespace=None, name=None):
+    """Every node of the graph behind `clip` (each once), optionally only those of namespace.name."""
+    seen, order, todo = set(), [], [clip]
+    while todo:
+        node = todo.pop()
+        if node in seen:
+            continue
+        seen.add(node)
+        order.append(node)
+        todo.extend(node.dependencies)
+    return [n for n in order
+            if (namespace is None or n._plugin_ns == namespace) and (name is None or n._name == name)]
+
+
+def as_list(value):
+    """A graph argument as a list (single values come back as scalars)."""
+    return list(value) if isinstance(value, (list, tuple)) else [value]
