@@ -34,7 +34,9 @@ struct Params {
 struct Workspace {
     std::vector<uint16_t> m0, m1, m2, m3;          // original-size maps (h x w)
     std::vector<uint16_t> g0, g1, g2, g3;          // double-height maps, interpolated rows only (h x w)
-    std::vector<uint16_t> pad_src, pad_mask;       // edge-replicated copies for the direction search
+    std::vector<uint16_t> none_row;                // all "no direction"
+    std::vector<int16_t> lanes16;                  // padded rows for the vector direction search
+    std::vector<int32_t> lanes32;
     std::vector<int32_t> t0, t1, t2, t3, t4;       // corner pass (pp 2 and 3)
     std::vector<uint8_t> corner;                   // corner flags per input pixel
 };

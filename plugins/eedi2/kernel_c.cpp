@@ -2,6 +2,8 @@
 // another, in the order listed in README.md; the map buffers hold sample-range
 // values (P = peak means "edge" in masks and "no direction" in direction maps).
 #include "kernel.h"
+#include "kernel_impl.h"
+#include "cpu.h"
 
 #include <algorithm>
 #include <climits>
@@ -9,33 +11,9 @@
 
 namespace orvo::eedi2 {
 
+using namespace detail;
+
 namespace {
-
-// Tolerance per direction magnitude (pixels), in 8-bit map units.  The last two
-// entries are hit only by "no direction" and make every comparison fail.
-constexpr int LIM[33] = {6,  6,  7,  7,  8,  8,  9,  9,  9,  10, 10, 11, 11, 12, 12, 12, 12,
-                         12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, 12, -1, -1};
-
-inline int iabs(int v) { return v < 0 ? -v : v; }
-inline int clampi(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
-// Insertion sort for the short neighbour lists (at most 9 entries).
-inline void sort_small(int *v, int n) {
-    for (int i = 1; i < n; i++) {
-        int t = v[i], j = i - 1;
-        while (j >= 0 && v[j] > t) {
-            v[j + 1] = v[j];
-            j--;
-        }
-        v[j + 1] = t;
-    }
-}
-
-// Median of a sorted list; an even count averages the middle pair, truncating toward 0.
-inline int median_sorted(const int *v, int n) { return (n & 1) ? v[n / 2] : (v[n / 2 - 1] + v[n / 2] + 1) / 2; }
-
-// Single-precision rounded average, as the map smoothing steps do it.
-inline int round_div(int t, int n) { return int(float(t) / float(n) + 0.5f); }
 
 inline int sat_int(int64_t v) { return int(std::min<int64_t>(v, int64_t(1) << 30)); }
 
@@ -85,10 +63,7 @@ struct Pipeline {
     static Map *row(std::vector<Map> &m, int i, int w) { return m.data() + size_t(i) * size_t(w); }
     Map *mrow(std::vector<Map> &m, int i) const { return row(m, i, w); }
 
-    int lim2(int v) const {
-        int i = iabs(v - N) >> q;
-        return LIM[i > 32 ? 32 : i] * (1 << s);
-    }
+    int lim2(int v) const { return detail::lim2(v, N, q, s); }
 
     // ---- 6.1 edge mask -------------------------------------------------------
     void edge_mask(std::vector<Map> &E) const {
@@ -184,8 +159,7 @@ struct Pipeline {
                 int z = iabs(r0[x] - n1[x]) + iabs(r0[x] - r1[x]);
                 int bestA = std::min(nt19, 9 * z), bestC = bestA;
                 int bestB = std::min(nt13, 6 * z), bestD = bestB, bestE = bestB;
-                constexpr int none = INT_MIN;
-                int dA = none, dB = none, dC = none, dD = none, dE = none;
+                int dA = NO_DIR, dB = NO_DIR, dC = NO_DIR, dD = NO_DIR, dE = NO_DIR;
                 const int ulo = std::max(1 - x, -md), uhi = std::min(w - 2 - x, md);
                 for (int u = ulo; u <= uhi; u++) {
                     bool up = !has_up2 || eu[x + u - 1] == P || eu[x + u] == P || eu[x + u + 1] == P;
@@ -228,31 +202,10 @@ struct Pipeline {
                         dE = u;
                     }
                 }
-                d[x] = Map(vote_dirs(dA, dB, dC, dD, dE));
+                const int dirs[5] = {dA, dB, dC, dD, dE};
+                d[x] = Map(vote_dirs(dirs, N, q));
             }
         }
-    }
-
-    // Combines the five candidate directions (INT_MIN = not found) into one map value.
-    int vote_dirs(int dA, int dB, int dC, int dD, int dE) const {
-        int L[5], n = 0;
-        for (int v : {dA, dB, dC, dD, dE})
-            if (v != INT_MIN)
-                L[n++] = v;
-        if (n < 2)
-            return N;
-        sort_small(L, n);
-        int mid = median_sorted(L, n);
-        int lim = std::max(LIM[iabs(mid)] / 4, 2);
-        int sum = 0, cnt = 0;
-        for (int i = 0; i < n; i++)
-            if (iabs(L[i] - mid) <= lim) {
-                sum += L[i];
-                cnt++;
-            }
-        if (cnt < 2)
-            return N;
-        return N + int(float(sum) / float(cnt)) * (1 << q);
     }
 
     // Keeps the entries of sorted L within lim2(median) of the median; returns the count and sum.
@@ -273,30 +226,15 @@ struct Pipeline {
     void filter_dirs(const std::vector<Map> &E, const std::vector<Map> &Din, std::vector<Map> &Dout) const {
         Dout = Din;
         for (int y = 1; y < h - 1; y++) {
-            const Map *e = E.data() + y * w;
+            const Map *e = E.data() + y * w, *t = Din.data() + (y - 1) * w, *m = t + w, *b = m + w;
             Map *o = Dout.data() + y * w;
-            for (int x = 1; x < w - 1; x++) {
-                if (e[x] != P)
-                    continue;
-                int L[9], n = 0;
-                for (int yy = y - 1; yy <= y + 1; yy++)
-                    for (int xx = x - 1; xx <= x + 1; xx++) {
-                        int v = Din[yy * w + xx];
-                        if (v != P)
-                            L[n++] = v;
-                    }
-                if (n < 4) {
-                    o[x] = Map(P);
-                    continue;
-                }
-                int mid, sum;
-                int cnt = keep_near_median(L, n, mid, sum);
-                if (cnt < 4 || (cnt < 5 && Din[y * w + x] == P)) {
-                    o[x] = Map(P);
-                    continue;
-                }
-                o[x] = Map(round_div(sum + mid, cnt + 1));
+            if (isa == Isa::avx2) {
+                filter_row_avx2(t, m, b, e, e, o, w, P, N, q, s);
+                continue;
             }
+            for (int x = 1; x < w - 1; x++)
+                if (e[x] == P)
+                    o[x] = Map(filter_px(t, m, b, x, P, N, q, s));
         }
     }
 
@@ -401,33 +339,20 @@ struct Pipeline {
     // ---- 6.10 filter 2x directions ---------------------------------------------
     void filter2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
         Gout = Gin;
+        ws.none_row.assign(size_t(w), Map(P)); // stands in for the rows above the first / below the last
         for (int k = kbeg(); k <= kend(); k++) {
             const int a = above(k);
             const Map *ea = E.data() + a * w, *ec = ea + w;
-            const int r0 = k >= 1 ? k - 1 : k, r1 = k + 1 <= h - 1 ? k + 1 : k;
+            const Map *m = Gin.data() + k * w;
+            const Map *t = k >= 1 ? m - w : ws.none_row.data(), *b = k + 1 <= h - 1 ? m + w : ws.none_row.data();
             Map *o = Gout.data() + k * w;
-            for (int x = 1; x < w - 1; x++) {
-                if (ea[x] != P && ec[x] != P)
-                    continue;
-                int L[9], n = 0;
-                for (int r = r0; r <= r1; r++)
-                    for (int xx = x - 1; xx <= x + 1; xx++) {
-                        int v = Gin[r * w + xx];
-                        if (v != P)
-                            L[n++] = v;
-                    }
-                if (n < 4) {
-                    o[x] = Map(P);
-                    continue;
-                }
-                int mid, sum;
-                int cnt = keep_near_median(L, n, mid, sum);
-                if (cnt < 4 || (cnt < 5 && Gin[k * w + x] == P)) {
-                    o[x] = Map(P);
-                    continue;
-                }
-                o[x] = Map(round_div(sum + mid, cnt + 1));
+            if (isa == Isa::avx2) {
+                filter_row_avx2(t, m, b, ea, ec, o, w, P, N, q, s);
+                continue;
             }
+            for (int x = 1; x < w - 1; x++)
+                if (ea[x] == P || ec[x] == P)
+                    o[x] = Map(filter_px(t, m, b, x, P, N, q, s));
         }
     }
 
@@ -781,7 +706,13 @@ struct Pipeline {
         remove_gaps(m0, m1); // m1 = final edge mask from here on
         if (map == 1)
             return write_map(m1);
-        estimate_dirs(m1, m2);
+        if (isa == Isa::avx2) {
+            std::fill(m2.begin(), m2.end(), Map(P));
+            const SearchArgs sa{w, h, md, P, N, q, nt13, nt19};
+            estimate_dirs_avx2(src, ss, m1.data(), m2.data(), sa, ws);
+        } else {
+            estimate_dirs(m1, m2);
+        }
         filter_dirs(m1, m2, m3);
         expand_dirs(m1, m3, m0);
         consistency(m1, m0, m2); // m2 = final direction map
@@ -817,7 +748,7 @@ struct Pipeline {
     }
 };
 
-Isa best_isa() { return Isa::scalar; }
+Isa best_isa() { return cpu_has_avx2() ? Isa::avx2 : Isa::scalar; }
 
 void process_plane_u8(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride, int w, int h,
                       int field, int ssw, const Params &p, Workspace &ws, Isa isa) {
