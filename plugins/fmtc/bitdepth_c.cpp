@@ -96,6 +96,49 @@ void ordered(const Tin *src, ptrdiff_t ss, Tout *dst, ptrdiff_t ds, int w, int h
     }
 }
 
+// One row of the integer error diffusion; direction and noise fixed at
+// compile time so the per-pixel dependency chain stays short.
+template <class Tin, class Tout>
+struct IntDiffusion {
+    int k, in_shift, half, nshift, hi, ae, an;
+    bool tpdfn;
+
+    // K > 0: the quantisation shift as a constant (the common 16 -> 8 and
+    // 24-bit-precision cases); 0 reads it from `k`.
+    template <int D, bool Noise, int K = 0>
+    int32_t row(const Tin *s, Tout *o, int32_t *E, int w, int32_t carry, NoiseGen &rng) const {
+        if constexpr (K == 0) {
+            if (k == 8)
+                return row<D, Noise, 8>(s, o, E, w, carry, rng);
+            if (k == 16)
+                return row<D, Noise, 16>(s, o, E, w, carry, rng);
+        }
+        const int kk = K ? K : k;
+        const int32_t hh = K ? (1 << (K - 1)) : half;
+        int x = D > 0 ? 0 : w - 1;
+        for (int i = 0; i < w; i++, x += D) {
+            const int32_t e_in = carry;
+            const int32_t preq = (int32_t(s[x]) << in_shift) + e_in;
+            int32_t sum = preq;
+            if constexpr (Noise) {
+                int n = rng.draw();
+                if (tpdfn)
+                    n += rng.draw();
+                const int32_t nv = n * an + (e_in < 0 ? -ae : ae);
+                sum += nshift >= 0 ? (nv >> nshift) : nv * (1 << -nshift);
+            }
+            const int32_t q = (sum + hh) >> kk;
+            const int32_t err = preq - q * (1 << kk);
+            o[x] = Tout(clamp_out(q, hi));
+            const int32_t a = (err + 2) >> 2;
+            carry = E[x + D] + (err - 2 * a);
+            E[x - D] += a;
+            E[x] = a;
+        }
+        return carry;
+    }
+};
+
 // Serpentine "Filter Lite" error diffusion. E holds the next row's errors;
 // the running carry feeds the next pixel in scan order, including the first
 // pixel of the following row.
@@ -117,40 +160,28 @@ void diffuse(const Tin *src, ptrdiff_t ss, Tout *dst, ptrdiff_t ds, int w, int h
     if (use_int) {
         const int dif = p.src_bits - p.dst_bits;
         const int T = dif < 6 ? 24 : p.src_bits;
-        const int k = T - p.dst_bits;
-        const int in_shift = T - p.src_bits;
-        const int half = 1 << (k - 1);
-        const int nshift = 13 - k;
+        IntDiffusion<Tin, Tout> st;
+        st.k = T - p.dst_bits;
+        st.in_shift = T - p.src_bits;
+        st.half = 1 << (st.k - 1);
+        st.nshift = 13 - st.k;
+        st.hi = hi;
+        st.ae = p.ae;
+        st.an = p.an;
+        st.tpdfn = p.tpdfn;
         std::vector<int32_t> ebuf(size_t(w) + 4, 0);
         int32_t *E = ebuf.data() + 2;
         int32_t carry = 0;
         for (int y = 0; y < h; y++) {
             const Tin *s = src + ptrdiff_t(y) * ss;
             Tout *o = dst + ptrdiff_t(y) * ds;
-            const int d = (y & 1) ? -1 : 1;
-            int x = d > 0 ? 0 : w - 1;
-            for (int i = 0; i < w; i++, x += d) {
-                const int32_t e_in = carry;
-                const int32_t preq = (int32_t(s[x]) << in_shift) + e_in;
-                int32_t sum = preq;
-                if (noise) {
-                    const int32_t push = e_in < 0 ? -p.ae : p.ae;
-                    const int32_t nv = draw() * p.an + push;
-                    sum += nshift >= 0 ? (nv >> nshift) : nv * (1 << -nshift);
-                }
-                const int32_t q = (sum + half) >> k;
-                const int32_t err = preq - q * (1 << k);
-                o[x] = Tout(clamp_out(q, hi));
-                const int32_t a = (err + 2) >> 2;
-                const int32_t b = err - 2 * a;
-                carry = E[x + d] + b;
-                E[x - d] += a;
-                E[x] = a;
-            }
-            if (d > 0)
-                E[w] = 0;
-            else
+            if (y & 1) {
+                carry = noise ? st.template row<-1, true>(s, o, E, w, carry, rng) : st.template row<-1, false>(s, o, E, w, carry, rng);
                 E[-1] = 0;
+            } else {
+                carry = noise ? st.template row<1, true>(s, o, E, w, carry, rng) : st.template row<1, false>(s, o, E, w, carry, rng);
+                E[w] = 0;
+            }
             if (noise)
                 rng.end_of_row();
         }
