@@ -61,8 +61,14 @@ struct RowKernels {
     void (*vsum_u8)(const uint8_t *const *rows, const float *taps, int ntaps, int width, float *dst);
     void (*vsum_u16)(const uint16_t *const *rows, const float *taps, int ntaps, int width, float *dst);
     void (*vsum_f32)(const float *const *rows, const float *taps, int ntaps, int width, float *dst);
+    // Two neighbouring output rows from ntaps + 1 rows: dst0 from rows[0..ntaps-1],
+    // dst1 from rows[1..ntaps]; each the same as vsum_f32 on its rows.
+    void (*vsum2_f32)(const float *const *rows, const float *taps, int ntaps, int width, float *dst0, float *dst1);
     // dst[x] = sum_k taps[k] * src[x + k]; src holds width + ntaps - 1 values.
     void (*hsum)(const float *src, const float *taps, int ntaps, int width, float *dst);
+    // hsum followed by store with gain 1, without the float row in between.
+    void (*hsum_store_u8)(const float *src, const float *taps, int ntaps, int width, int peak, uint8_t *dst);
+    void (*hsum_store_u16)(const float *src, const float *taps, int ntaps, int width, int peak, uint16_t *dst);
     // dst[x] = min(trunc(src[x] * gain + 0.5), peak), lower clamp 0.
     void (*store_u8)(const float *src, int width, float gain, int peak, uint8_t *dst);
     void (*store_u16)(const float *src, int width, float gain, int peak, uint16_t *dst);

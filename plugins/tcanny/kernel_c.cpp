@@ -41,19 +41,17 @@ int direction_bin(float gx, float gy) {
     constexpr double tan_22_5 = 0.41421356237309503;
     constexpr double tan_67_5 = 2.4142135623730949;
     const double ax = std::fabs(double(gx)), ay = std::fabs(double(gy));
-    if (ay < tan_22_5 * ax)
-        return 0;
-    if (ay > tan_67_5 * ax)
-        return 2;
-    if (ax == 0.0)
-        return 0; // no gradient at all
-    return (gx > 0.0f) == (gy > 0.0f) ? 1 : 3;
+    // Branch-free: directions of noise are unpredictable.
+    const int vertical = ay > tan_67_5 * ax;
+    const int diagonal = (ay >= tan_22_5 * ax) & (ay <= tan_67_5 * ax) & (ax != 0.0);
+    const int up_right = (gx > 0.0f) == (gy > 0.0f);
+    return 2 * vertical + diagonal * (3 - 2 * up_right);
 }
 
 namespace {
 
 template <class T>
-void vsum_c(const T *const *rows, const float *taps, int ntaps, int width, float *dst) {
+__attribute__((noinline)) void vsum_c(const T *const *rows, const float *taps, int ntaps, int width, float *dst) {
     const float t0 = taps[0];
     const T *r0 = rows[0];
     for (int x = 0; x < width; x++)
@@ -64,6 +62,11 @@ void vsum_c(const T *const *rows, const float *taps, int ntaps, int width, float
         for (int x = 0; x < width; x++)
             dst[x] += t * float(r[x]);
     }
+}
+
+void vsum2_c(const float *const *rows, const float *taps, int ntaps, int width, float *dst0, float *dst1) {
+    vsum_c<float>(rows, taps, ntaps, width, dst0);
+    vsum_c<float>(rows + 1, taps, ntaps, width, dst1);
 }
 
 void hsum_c(const float *src, const float *taps, int ntaps, int width, float *dst) {
@@ -90,36 +93,50 @@ void store_c(const float *src, int width, float gain, int peak, T *dst) {
     }
 }
 
+template <class T>
+void hsum_store_c(const float *src, const float *taps, int ntaps, int width, int peak, T *dst) {
+    float buf[256];
+    for (int x = 0; x < width; x += 256) {
+        const int n = std::min(256, width - x);
+        hsum_c(src + x, taps, ntaps, n, buf);
+        store_c<T>(buf, n, 1.0f, peak, dst + x);
+    }
+}
+
 const RowKernels kScalar = {
-    vsum_c<uint8_t>, vsum_c<uint16_t>, vsum_c<float>, hsum_c, store_c<uint8_t>, store_c<uint16_t>,
+    vsum_c<uint8_t>, vsum_c<uint16_t>, vsum_c<float>, vsum2_c, hsum_c, hsum_store_c<uint8_t>, hsum_store_c<uint16_t>,
+    store_c<uint8_t>, store_c<uint16_t>,
 };
 
 // ---------------------------------------------------------------------------
 // Per-plane stages
 
-// Blurs every row of the plane; out_row(y) gives where row y goes, done(y, row)
-// is called once it is there. Integer rows are converted to float once and
-// kept in a ring of 2 * radius_v + 1 rows: the rows one output row needs are a
-// run of at most that many consecutive source rows, so `row % ring` never
-// collides within it.
-template <class T, class VSum, class Out, class Done>
+// Blurs every row of the plane. out_row(y) gives where the vertical pass of row
+// y goes when there is no horizontal pass; finish(y, mid, line) then completes
+// the row (mid: vertical result, line: the same with mirrored ends). Rows are made two at a time, which lets the
+// vertical pass load each source row once for both. Integer rows are converted
+// to float once and kept in a ring of 2 * radius_v + 2 rows: the rows a pair of
+// output rows needs are a run of at most that many consecutive source rows, so
+// `row % ring` never collides within it.
+template <class T, class VSum, class Out, class Finish>
 void blur_plane(const T *src, ptrdiff_t stride, const PlaneJob &j, Workspace &ws, VSum vsum, const RowKernels &rk,
-                Out out_row, Done done) {
+                Out out_row, Finish finish) {
     constexpr bool is_float = std::is_same_v<T, float>;
     const int w = j.width, h = j.height, rv = j.radius_v, rh = j.radius_h;
-    const int nv = 2 * rv + 1, nh = 2 * rh + 1;
-    std::vector<const float *> rows(static_cast<size_t>(nv));
-    std::vector<int> held(static_cast<size_t>(nv), -1);
+    const int nv = 2 * rv + 1, slots = nv + 1;
+    std::vector<const float *> rows(static_cast<size_t>(slots));
+    std::vector<int> held(static_cast<size_t>(slots), -1);
     float *ring = ws.ring.get();
-    float *line = ws.line.get();
+    float *lines[2] = {ws.line.get(), ws.line.get() + w + 2 * rh};
     static const float one = 1.0f;
-    for (int y = 0; y < h; y++) {
-        for (int k = 0; k < nv; k++) {
+    for (int y = 0; y < h; y += 2) {
+        const int count = std::min(2, h - y);
+        for (int k = 0; k < nv + count - 1; k++) {
             const int r = mirror_index(y - rv + k, h);
             if constexpr (is_float) {
                 rows[size_t(k)] = src + ptrdiff_t(r) * stride;
             } else {
-                const int slot = r % nv;
+                const int slot = r % slots;
                 float *dst = ring + ptrdiff_t(slot) * w;
                 if (held[size_t(slot)] != r) {
                     const T *s = src + ptrdiff_t(r) * stride;
@@ -129,17 +146,21 @@ void blur_plane(const T *src, ptrdiff_t stride, const PlaneJob &j, Workspace &ws
                 rows[size_t(k)] = dst;
             }
         }
-        float *dst = out_row(y);
-        float *mid = rh == 0 ? dst : line + rh;
-        rk.vsum_f32(rows.data(), j.taps_v, nv, w, mid);
-        if (rh > 0) {
-            for (int i = 1; i <= rh; i++) {
-                mid[-i] = mid[mirror_index(-i, w)];
-                mid[w - 1 + i] = mid[mirror_index(w - 1 + i, w)];
+        float *mid[2];
+        for (int i = 0; i < count; i++)
+            mid[i] = rh == 0 ? out_row(y + i) : lines[i] + rh;
+        if (count == 2)
+            rk.vsum2_f32(rows.data(), j.taps_v, nv, w, mid[0], mid[1]);
+        else
+            rk.vsum_f32(rows.data(), j.taps_v, nv, w, mid[0]);
+        for (int i = 0; i < count; i++) {
+            float *m = mid[i];
+            for (int e = 1; e <= rh; e++) {
+                m[-e] = m[mirror_index(-e, w)];
+                m[w - 1 + e] = m[mirror_index(w - 1 + e, w)];
             }
-            rk.hsum(line, j.taps_h, nh, w, dst);
+            finish(y + i, m, lines[i]);
         }
-        done(y, dst);
     }
 }
 
@@ -250,8 +271,9 @@ void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, c
         for (int x = 0; x < w; x++) {
             const float v = gr[x];
             const ptrdiff_t o = off1[dr[x]];
-            const bool keep = v >= std::max(gr[x - o], gr[x + o]); // ties kept
-            cr[x] = !keep ? 0 : v >= j.t_h ? 2 : v >= j.t_l ? 1 : 0;
+            const int keep = v >= std::max(gr[x - o], gr[x + o]); // ties kept
+            // t_l < t_h, so strong pixels count both comparisons.
+            cr[x] = uint8_t(keep * ((v >= j.t_l) + (v >= j.t_h)));
         }
     }
 }
@@ -302,6 +324,14 @@ void store_for(const RowKernels &rk, const float *src, int w, float gain, int pe
 }
 
 template <class T>
+void hsum_store_for(const RowKernels &rk, const float *src, const float *taps, int n, int w, int peak, T *dst) {
+    if constexpr (sizeof(T) == 1)
+        rk.hsum_store_u8(src, taps, n, w, peak, dst);
+    else
+        rk.hsum_store_u16(src, taps, n, w, peak, dst);
+}
+
+template <class T>
 void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const PlaneJob &j, Workspace &ws,
                    const RowKernels &rk) {
     constexpr bool is_float = std::is_same_v<T, float>;
@@ -310,20 +340,33 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
         vsum_for<T>(rk, rows, taps, n, width, out);
     };
 
+    const int nh = 2 * j.radius_h + 1;
     if (j.mode == kBlur) {
         if constexpr (is_float) {
-            blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return dst + y * ds; }, [](int, float *) {});
+            blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return dst + y * ds; },
+                          [&](int y, float *, float *line) {
+                              if (nh > 1)
+                                  rk.hsum(line, j.taps_h, nh, w, dst + y * ds);
+                          });
         } else {
             float *row = ws.row.get();
-            blur_plane<T>(src, ss, j, ws, vsum, rk, [row](int) { return row; },
-                          [&](int y, float *r) { store_for<T>(rk, r, w, 1.0f, j.peak, dst + y * ds); });
+            blur_plane<T>(src, ss, j, ws, vsum, rk, [row, w](int y) { return row + (y & 1) * w; },
+                          [&](int y, float *mid, float *line) {
+                              if (nh > 1)
+                                  hsum_store_for<T>(rk, line, j.taps_h, nh, w, j.peak, dst + y * ds);
+                              else
+                                  store_for<T>(rk, mid, w, 1.0f, j.peak, dst + y * ds);
+                          });
         }
         return;
     }
 
     const ptrdiff_t bs = w + 4;
     float *b = ws.blur.get() + 2 * bs + 2;
-    blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return b + y * bs; }, [](int, float *) {});
+    blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return b + y * bs; }, [&](int y, float *, float *line) {
+        if (nh > 1)
+            rk.hsum(line, j.taps_h, nh, w, b + y * bs);
+    });
     mirror_frame(b, bs, w, h, 2);
 
     const ptrdiff_t gs = w + 2;
@@ -372,9 +415,9 @@ const RowKernels &row_kernels_c() { return kScalar; }
 
 void Workspace::prepare(const PlaneJob &j) {
     const size_t w = size_t(j.width), h = size_t(j.height);
-    grow(line, line_cap, w + 2 * size_t(j.radius_h));
-    grow(row, row_cap, w);
-    grow(ring, ring_cap, (2 * size_t(j.radius_v) + 1) * w);
+    grow(line, line_cap, 2 * (w + 2 * size_t(j.radius_h)));
+    grow(row, row_cap, 2 * w);
+    grow(ring, ring_cap, (2 * size_t(j.radius_v) + 2) * w);
     if (j.mode != kBlur) {
         grow(blur, blur_cap, (w + 4) * (h + 4));
         grow(grad, grad_cap, (w + 2) * (h + 2));

@@ -130,12 +130,44 @@ void test_rows_simd(const RowKernels &simd) {
         simd.vsum_f32(row_ptrs(rf).data(), taps.data(), ntaps, width, b.data());
         CHECK(same_bits(a.data(), b.data(), width + 8));
 
+        // Two rows at once equal two single rows.
+        std::vector<std::vector<float>> rf2 = rf;
+        rf2.push_back(rf[0]);
+        for (float &v : rf2.back())
+            v = std::uniform_real_distribution<float>(0.0f, 1000.0f)(rng);
+        std::vector<float> a2(wz + 8, 7.0f), b2(wz + 8, 7.0f);
+        c.vsum_f32(row_ptrs(rf2).data() + 1, taps.data(), ntaps, width, a2.data());
+        simd.vsum2_f32(row_ptrs(rf2).data(), taps.data(), ntaps, width, b.data(), b2.data());
+        c.vsum_f32(row_ptrs(rf2).data(), taps.data(), ntaps, width, a.data());
+        CHECK(same_bits(a.data(), b.data(), width + 8));
+        CHECK(same_bits(a2.data(), b2.data(), width + 8));
+        c.vsum2_f32(row_ptrs(rf2).data(), taps.data(), ntaps, width, b.data(), b2.data());
+        CHECK(same_bits(a.data(), b.data(), width + 8));
+        CHECK(same_bits(a2.data(), b2.data(), width + 8));
+
         std::vector<float> line(wz + nt - 1);
         for (float &v : line)
             v = std::uniform_real_distribution<float>(-10.0f, 300.0f)(rng);
         c.hsum(line.data(), taps.data(), ntaps, width, a.data());
         simd.hsum(line.data(), taps.data(), ntaps, width, b.data());
         CHECK(same_bits(a.data(), b.data(), width + 8));
+        {
+            // Fused sum and conversion equal the two steps.
+            check::GuardedPlane<uint8_t> q0(width, 1), q1(width, 1), q2(width, 1);
+            c.store_u8(a.data(), width, 1.0f, 255, q0.data());
+            c.hsum_store_u8(line.data(), taps.data(), ntaps, width, 255, q1.data());
+            simd.hsum_store_u8(line.data(), taps.data(), ntaps, width, 255, q2.data());
+            CHECK(q0.buf == q1.buf && q1.buf == q2.buf && q2.guards_intact());
+            std::vector<float> big(line);
+            for (float &v : big)
+                v *= 230.0f;
+            c.hsum(big.data(), taps.data(), ntaps, width, a.data());
+            check::GuardedPlane<uint16_t> r0(width, 1), r1(width, 1), r2(width, 1);
+            c.store_u16(a.data(), width, 1.0f, 65535, r0.data());
+            c.hsum_store_u16(big.data(), taps.data(), ntaps, width, 65535, r1.data());
+            simd.hsum_store_u16(big.data(), taps.data(), ntaps, width, 65535, r2.data());
+            CHECK(r0.buf == r1.buf && r1.buf == r2.buf && r2.guards_intact());
+        }
 
         // Values around the clamps and the .5 ties; gain as in mode 1.
         std::vector<float> vals(wz);
