@@ -28,14 +28,15 @@ py::object call_fn(const py::object &fn, py::object clip, const std::vector<vs::
 }
 
 bool has_attr(const py::object &obj, const char *name) {
-    try {
-        obj.attr(name);
+    PyObject *found = PyObject_GetAttrString(obj.ptr(), name);
+    if (found) {
+        Py_DECREF(found);
         return true;
-    } catch (py::error_already_set &e) {
-        if (!e.matches(PyExc_AttributeError))
-            throw;
-        return false;
     }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
+        throw py::error_already_set();
+    PyErr_Clear();
+    return false;
 }
 
 // The standalone zimg plugin registers namespace "z"; which of its two

@@ -28,7 +28,9 @@ int64_t to_i64(py::handle obj) {
 }
 
 vs::Format clip_format(py::handle clip, const std::string &func) {
-    if (clip.attr("format").is_none())
+    // A variable format shows as None or as the undefined family (id 0).
+    py::object fmt = clip.attr("format");
+    if (fmt.is_none() || fmt.attr("id").cast<int64_t>() == 0)
         vs::value_error(func, ": clips of variable format are not supported!");
     return vs::format_of(clip);
 }
