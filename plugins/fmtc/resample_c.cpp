@@ -133,7 +133,7 @@ bool build_table(const KernelDef &k, const TableSpec &s, FilterTable &t, int max
     const double sup = R * zc;
     const bool point = k.kind == KernelKind::point;
     const int N = point ? 1 : std::max(int(std::ceil(2 * sup)), 1);
-    if (N > max_taps)
+    if (N > max_taps || double(D) * std::min(N, S) > double(1 << 26))
         return false;
 
     // Per output: merged weights over [lo, lo + len).
