@@ -51,7 +51,8 @@ def test_parameter_sets(ctx, kw, expected):
 # (input format, arguments, luma text, chroma text)
 EXPRESSIONS = [
     (vs.YUV420P8, dict(depthd=16, clamp=False), " x  256.0 * ", " x  256.0 * "),
-    (vs.YUV420P8, dict(depthd=16, clamp=True), " x  256.0 *  4096 max  60160 min ", " x  256.0 *  4096 max  61440 min "),
+    (vs.YUV420P8, dict(depthd=16, clamp=True), " x  256.0 *  4096 max  60160 min ",
+     " x  256.0 *  4096 max  61440 min "),
     (vs.YUV420P8, dict(depthd=32, fulls=True), " x  0.00392156862745098 * ",
      " x  0.00392156862745098 *  -0.5019607843137255 + "),
     (vs.YUV420P16, dict(depthd=32), " x  1.783675799086758e-05 *  -0.0730593607305936 + ",
@@ -140,7 +141,8 @@ def test_identical_quantization_in_another_container_keeps_values(ctx):
         (vs.YUV420P8, dict(depthd=32), vs.YUV420PS, " x  0.0045662100456621 *  -0.0730593607305936 + "),
         (vs.YUV420P8, dict(depthd=6, clamp=False), vs.YUV420P8, " x  0.2465753424657534 *  0.054794520547945424 + "),
         (vs.YUV420P8, dict(sample=vs.INTEGER, dbitPS=10, clamp=False), vs.YUV420P10, " x  4.0 * "),
-        (vs.YUV420P8, dict(sample=vs.FLOAT, dbitPS=32), vs.YUV420PS, " x  0.0045662100456621 *  -0.0730593607305936 + "),
+        (vs.YUV420P8, dict(sample=vs.FLOAT, dbitPS=32), vs.YUV420PS,
+         " x  0.0045662100456621 *  -0.0730593607305936 + "),
         (vs.YUV420P16, dict(sample=vs.INTEGER, clamp=False), vs.YUV420P16, ""),
     ],
 )
