@@ -42,7 +42,7 @@ struct FilterTable {
     const float *row(int j) const { return coef.data() + size_t(j) * size_t(taps); }
 };
 
-struct TableSpec {
+struct TableParams {
     int src_size;        // S
     int dst_size;        // D
     double start;        // window start X (source plane units)
@@ -57,7 +57,7 @@ struct TableSpec {
 };
 
 // Builds the table; returns false when the size would exceed `max_taps`.
-bool build_table(const KernelDef &k, const TableSpec &s, FilterTable &t, int max_taps = 65536);
+bool build_table(const KernelDef &k, const TableParams &s, FilterTable &t, int max_taps = 65536);
 
 // Row passes. Accumulation is acc = add; acc += x_k * w_k in tap order, plain
 // float32 multiply then add, so the scalar and AVX2 forms agree bit for bit.

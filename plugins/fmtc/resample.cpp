@@ -146,7 +146,7 @@ void plan_direction(DirPlan &out, const KernelDef &k, int S, int D, double X, do
     out.offset = filter ? 0 : int(std::lround(X));
     if (!filter)
         return;
-    TableSpec s{S, D, X, Wn, cs, cd, f, gain_here ? gain : 1.0, gain_here ? add : 0.0, cnorm, total};
+    TableParams s{S, D, X, Wn, cs, cd, f, gain_here ? gain : 1.0, gain_here ? add : 0.0, cnorm, total};
     if (!build_table(k, s, out.table))
         throw ArgError(std::string("resizing ratio too low or kernel support too high (") + dir + " direction).");
 }

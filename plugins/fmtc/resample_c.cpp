@@ -125,7 +125,7 @@ double KernelDef::eval(double x) const {
     return 0;
 }
 
-bool build_table(const KernelDef &k, const TableSpec &s, FilterTable &t, int max_taps) {
+bool build_table(const KernelDef &k, const TableParams &s, FilterTable &t, int max_taps) {
     const int S = s.src_size, D = s.dst_size;
     const double step = s.size / D;
     const double zc = std::max(step, 1.0) / s.f;

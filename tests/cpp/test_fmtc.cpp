@@ -46,7 +46,7 @@ FilterTable table(KernelKind kind, int S, int D, double cs, double cd, int taps 
     if (kind == KernelKind::gauss)
         k.p = a;
     FilterTable t;
-    TableSpec s{S, D, 0.0, double(S), cs, cd};
+    TableParams s{S, D, 0.0, double(S), cs, cd};
     CHECK(build_table(k, s, t));
     return t;
 }
@@ -89,7 +89,7 @@ void test_weights() {
     KernelDef k;
     k.kind = KernelKind::lanczos;
     FilterTable t;
-    TableSpec s{37, 101, -3.3, 45.5, 0.5, 0.5, 1.0, 256.0, 7.0};
+    TableParams s{37, 101, -3.3, 45.5, 0.5, 0.5, 1.0, 256.0, 7.0};
     CHECK(build_table(k, s, t));
     bool ok = true;
     for (int j = 0; j < t.dst_size; j++) {
@@ -123,8 +123,8 @@ void compare_plane(std::mt19937 &rng, int sw, int sh, int dw, int dh, KernelKind
     k.kind = kind;
     DirPlan h, v;
     h.filtered = v.filtered = true;
-    CHECK(build_table(k, TableSpec{sw, dw, x0, sw - x0, 0.5, 0.5, 1.0, 3.0, 5.0}, h.table));
-    CHECK(build_table(k, TableSpec{sh, dh, -x0, double(sh), 0.5, 0.5}, v.table));
+    CHECK(build_table(k, TableParams{sw, dw, x0, sw - x0, 0.5, 0.5, 1.0, 3.0, 5.0}, h.table));
+    CHECK(build_table(k, TableParams{sh, dh, -x0, double(sh), 0.5, 0.5}, v.table));
     for (int order = 0; order < 2; order++) {
         const bool hf = force_h_first ? true : order == 1;
         check::GuardedPlane<Tout> a(dw, dh, 3, Tout(77)), b(dw, dh, 3, Tout(77));
