@@ -221,11 +221,6 @@ def test_limit_filter_errors(ctx, core, kw, exc, text):
     assert str(e.value) == "LimitFilter" + text
 
 
-def test_threshold_checks_come_before_planes(ctx, core):
-    a = blank(core, vs.GRAY8)
-    with pytest.raises(ValueError, match="elast"):
-        ctx.LimitFilter(a, a, elast=0, planes="bad")
-
 
 def test_planes_bound_follows_option(core):
     from options import make_options

@@ -108,12 +108,6 @@ def test_depth_step(ctx, hd, kw, planes2):
     assert res._inputs.get("dmode") == kw.get("dmode")
 
 
-def test_resize_leaves_callers_planes(ctx, hd):
-    need("fmtc")
-    planes = [3, 1]
-    ctx.Resize(hd, 1280, 720, planes=planes, bits=8)
-    assert planes == [3, 1]
-
 
 def test_ringing_is_cut_on_pixels(ctx):
     """A hard step upscaled by 2: the sharp kernel overshoots, the suppressed result stays in range."""
