@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 namespace orvo::tcanny {
@@ -260,47 +261,57 @@ void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_
 }
 
 // Classes after non-maximum suppression: 0 none, 1 weak (>= t_l), 2 strong
-// (>= t_h); hysteresis turns reached pixels into 3.
+// (>= t_h); hysteresis turns reached pixels into 3. `cls` has a one-pixel frame
+// of zeros (stride w + 2) so the growth needs no bounds checks.
 void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, const PlaneJob &j) {
     const int w = j.width, h = j.height;
-    const ptrdiff_t off1[4] = {1, -gs + 1, gs, gs + 1}; // neighbour pairs are +-off
+    const ptrdiff_t cs = w + 2;
+    std::fill_n(cls - cs - 1, cs, uint8_t(0));
+    std::fill_n(cls + h * cs - 1, cs, uint8_t(0));
+    const float t_l = j.t_l, t_h = j.t_h;
     for (int y = 0; y < h; y++) {
-        const float *gr = g + y * gs;
+        const float *gr = g + y * gs, *up = gr - gs, *dn = gr + gs;
         const uint8_t *dr = dirs + ptrdiff_t(y) * w;
-        uint8_t *cr = cls + ptrdiff_t(y) * w;
+        uint8_t *cr = cls + y * cs;
+        cr[-1] = cr[w] = 0;
+        // All four neighbour pairs, then a select: no data-dependent branches or loads.
         for (int x = 0; x < w; x++) {
             const float v = gr[x];
-            const ptrdiff_t o = off1[dr[x]];
-            const int keep = v >= std::max(gr[x - o], gr[x + o]); // ties kept
-            // t_l < t_h, so strong pixels count both comparisons.
-            cr[x] = uint8_t(keep * ((v >= j.t_l) + (v >= j.t_h)));
+            const float m0 = std::max(gr[x - 1], gr[x + 1]);
+            const float m1 = std::max(up[x + 1], dn[x - 1]);
+            const float m2 = std::max(up[x], dn[x]);
+            const float m3 = std::max(up[x - 1], dn[x + 1]);
+            const int d = dr[x];
+            const float m = d == 0 ? m0 : d == 1 ? m1 : d == 2 ? m2 : m3;
+            // Ties kept; t_l < t_h, so strong pixels count both comparisons.
+            const int level = (v >= t_l) + (v >= t_h);
+            cr[x] = uint8_t(v >= m ? level : 0);
         }
     }
 }
 
 // 8-connected growth of the strong pixels through weak ones, depth first.
 void hysteresis(uint8_t *cls, uint32_t *stack, int w, int h) {
-    const size_t n = size_t(w) * size_t(h);
-    for (size_t start = 0; start < n; start++) {
-        if (cls[start] != 2)
-            continue;
-        cls[start] = 3;
-        size_t top = 0;
-        stack[top++] = uint32_t(start);
-        while (top) {
-            const uint32_t p = stack[--top];
-            const int y = int(p / uint32_t(w)), x = int(p % uint32_t(w));
-            const int y0 = std::max(y - 1, 0), y1 = std::min(y + 1, h - 1);
-            const int x0 = std::max(x - 1, 0), x1 = std::min(x + 1, w - 1);
-            for (int yy = y0; yy <= y1; yy++) {
-                uint8_t *r = cls + ptrdiff_t(yy) * w;
-                for (int xx = x0; xx <= x1; xx++) {
-                    if (r[xx] == 1 || r[xx] == 2) {
-                        r[xx] = 3;
-                        stack[top++] = uint32_t(yy) * uint32_t(w) + uint32_t(xx);
+    const ptrdiff_t cs = w + 2;
+    const ptrdiff_t around[8] = {-cs - 1, -cs, -cs + 1, -1, 1, cs - 1, cs, cs + 1};
+    for (int y = 0; y < h; y++) {
+        uint8_t *row = cls + y * cs;
+        uint8_t *p = row;
+        while ((p = static_cast<uint8_t *>(std::memchr(p, 2, size_t(row + w - p)))) != nullptr) {
+            *p = 3;
+            size_t top = 0;
+            stack[top++] = uint32_t(p - cls);
+            while (top) {
+                uint8_t *c = cls + stack[--top];
+                for (ptrdiff_t o : around) {
+                    uint8_t &n = c[o];
+                    if (uint8_t(n - 1) < 2) { // weak or strong, not yet reached
+                        n = 3;
+                        stack[top++] = uint32_t(&n - cls);
                     }
                 }
             }
+            p++;
         }
     }
 }
@@ -387,14 +398,14 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
     }
 
     uint8_t *dirs = ws.dir.get();
-    uint8_t *cls = ws.cls.get();
+    uint8_t *cls = ws.cls.get() + (w + 2) + 1;
     gradient_plane<true>(b, bs, g, gs, dirs, j);
     mirror_frame(g, gs, w, h, 1);
     suppress(g, gs, dirs, cls, j);
     hysteresis(cls, ws.stack.get(), w, h);
     const T on = is_float ? T(1) : T(j.peak);
     for (int y = 0; y < h; y++) {
-        const uint8_t *cr = cls + ptrdiff_t(y) * w;
+        const uint8_t *cr = cls + ptrdiff_t(y) * (w + 2);
         T *out = dst + y * ds;
         for (int x = 0; x < w; x++)
             out[x] = cr[x] == 3 ? on : T(0);
@@ -424,7 +435,7 @@ void Workspace::prepare(const PlaneJob &j) {
     }
     if (j.mode == kEdges) {
         grow(dir, dir_cap, w * h);
-        grow(cls, cls_cap, w * h);
+        grow(cls, cls_cap, (w + 2) * (h + 2));
         grow(stack, stack_cap, w * h);
     }
 }

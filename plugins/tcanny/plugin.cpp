@@ -171,7 +171,7 @@ void VS_CC tcanny_create(const VSMap *in, VSMap *out, void *, VSCore *core, cons
             if (rv > 0 && h < rv + 1)
                 throw ArgError(std::string("the ") + kPlaneNames[i] + " plane's height must be at least " +
                                std::to_string(rv + 1) + " for specified sigma_v (it is " + std::to_string(h) + ")");
-            if (uint64_t(w) * uint64_t(h) > UINT32_MAX)
+            if (uint64_t(w + 2) * uint64_t(h + 2) > UINT32_MAX)
                 throw ArgError("planes of more than 2^32 samples are not supported");
         }
 

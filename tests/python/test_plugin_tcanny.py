@@ -395,3 +395,50 @@ def test_threads_and_simd_give_the_same_frames(tc, kwargs):
         core.num_threads = saved
     for other in results[1:]:
         assert all(np.array_equal(a, b) for a, b in zip(results[0], other))
+
+
+# ---------------------------------------------------------------------------
+# mode 0 against numpy/scipy on random frames
+
+
+def canny_oracle(a, op, t_h, t_l, peak):
+    """Suppression and hysteresis rebuilt with numpy (angles by arctan2) and scipy labelling."""
+    from scipy import ndimage
+
+    p = np.pad(a.astype(np.float64), 1, mode="reflect")
+    A, B, C = p[:-2, :-2], p[:-2, 1:-1], p[:-2, 2:]
+    D, F = p[1:-1, :-2], p[1:-1, 2:]
+    G, H, I = p[2:, :-2], p[2:, 1:-1], p[2:, 2:]
+    if op == 0:
+        gx, gy = F - D, B - H
+    else:  # Sobel
+        gx, gy = (C + 2 * F + I) - (A + 2 * D + G), (A + 2 * B + C) - (G + 2 * H + I)
+    mag = np.sqrt(gx * gx + gy * gy).astype(np.float32)
+    theta = np.arctan2(gy, gx)
+    theta[theta < 0] += np.pi
+    bins = np.trunc(theta * 4 / np.pi + 0.5).astype(int) % 4
+    m = np.pad(mag, 1, mode="reflect")
+    h, w = a.shape
+    shifted = {(dx, dy): m[1 + dy:1 + dy + h, 1 + dx:1 + dx + w] for dx in (-1, 0, 1) for dy in (-1, 0, 1)}
+    pairs = {0: ((-1, 0), (1, 0)), 1: ((1, -1), (-1, 1)), 2: ((0, -1), (0, 1)), 3: ((-1, -1), (1, 1))}
+    keep = np.zeros_like(mag, dtype=bool)
+    for b, (n1, n2) in pairs.items():
+        keep |= (bins == b) & (mag >= np.maximum(shifted[n1], shifted[n2]))
+    unit = np.float32(peak / 255)
+    weak = keep & (mag >= np.float32(t_l) * unit)
+    strong = keep & (mag >= np.float32(t_h) * unit)
+    labels, _ = ndimage.label(weak, structure=np.ones((3, 3)))
+    return np.isin(labels, np.unique(labels[strong & (labels > 0)]))
+
+
+@pytest.mark.parametrize("op,t_h,t_l", [(0, 10, 4), (2, 40, 12)])
+@pytest.mark.parametrize("shape", [(31, 47), (3, 17), (64, 5)])
+def test_edges_match_numpy_oracle(tc, op, t_h, t_l, shape):
+    rng = np.random.default_rng(op * 100 + shape[1])
+    # Random walk in both directions: smooth areas, ridges, and ties here and there.
+    a = np.cumsum(np.cumsum(rng.integers(-3, 4, size=shape), axis=1), axis=0)
+    a = np.clip(128 + a - int(np.median(a)), 0, 255).astype(np.uint8)
+    out = render(gray(a).tcanny.TCanny(sigma=0, mode=0, op=op, t_h=t_h, t_l=t_l))[0]
+    expect = canny_oracle(a, op, t_h, t_l, 255)
+    assert expect.any() and not expect.all()
+    assert np.array_equal(out == 255, expect)
