@@ -92,7 +92,12 @@ std::vector<int64_t> limit_diff_table(int bits, const Num &thr_in, const Num &el
         } else {
             const double thr_slope = 1 / (thr_2 - thr_1);
             // Ties to even under the default rounding mode.
-            t[size_t(x)] = int64_t(std::nearbyint(double(dif) * (mag - thr_1) * thr_slope + double(neutral)));
+            const double v = std::nearbyint(double(dif) * (mag - thr_1) * thr_slope + double(neutral));
+            if (!(v >= 0 && v <= double(peak)))
+                vs::value_error("_limit_diff_lut", ": thresholds and elast must be finite numbers, got thr " +
+                                                       thr_in.str() + ", elast " + elast_in.str() + ", largen_thr " +
+                                                       largen_in.str() + "!");
+            t[size_t(x)] = int64_t(v);
         }
     }
     return t;

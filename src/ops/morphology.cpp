@@ -93,6 +93,8 @@ int64_t m4(py::object x) {
         return 16;
     // True division, then floor(x / 4 + 0.5): halves round up.
     double q = py::cast<double>(py::float_(x / py::int_(4)));
+    if (!(q < 1e18))
+        vs::value_error("m4", ": \"x\" must be a finite size, not " + std::string(py::str(py::repr(x))) + "!");
     return int64_t(std::floor(q + 0.5)) * 4;
 }
 

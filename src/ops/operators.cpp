@@ -97,9 +97,14 @@ std::vector<int64_t> levels_luma_table(int bits, double exponent) {
     for (int64_t x = 0; x <= peak; x++) {
         if (x <= tv_low)
             t[size_t(x)] = tv_low;
-        else if (x < h0)
-            t[size_t(x)] = int64_t(std::pow(double(x - tv_low) / scale_f, exponent) * scale_f + double(tv_low) + 0.5);
-        else
+        else if (x < h0) {
+            const double v = std::pow(double(x - tv_low) / scale_f, exponent) * scale_f + double(tv_low) + 0.5;
+            // Only a negative gamma leaves the range; never convert inf or NaN.
+            if (!(v >= 0 && v < double(peak + 1)))
+                vs::value_error("Levels", ": 1 / \"gamma\" = " + float_text(exponent) +
+                                              " gives table values outside [0, " + std::to_string(peak) + "]!");
+            t[size_t(x)] = int64_t(v);
+        } else
             t[size_t(x)] = h0;
     }
     return t;

@@ -303,3 +303,8 @@ def test_elast_one_paths_differ_on_brightening(ctx):
     via_table = planes_of(ctx.LimitFilter(a, b, force_expr=False, **kw).get_frame(0))[0]
     np.testing.assert_array_equal(via_expr, np.where(flt - src <= 2, flt, src))
     np.testing.assert_array_equal(via_table, np.where(flt - src <= 5, flt, src))
+
+
+def test_diff_lut_nan_is_refused(ctx, core):
+    with pytest.raises(ValueError, match="^_limit_diff_lut: thresholds and elast must be finite numbers, got thr nan"):
+        ctx._limit_diff_lut(blank(core, vs.GRAY8), float("nan"), 2, 1, None)

@@ -111,3 +111,9 @@ def test_passes_shape_pixels(ctx):
 def test_m4(ctx, x, expected):
     got = ctx.m4(x)
     assert got == expected and isinstance(got, int)
+
+
+@pytest.mark.parametrize("x", [float("inf"), float("nan"), 1e300])
+def test_m4_refuses_unbounded(ctx, x):
+    with pytest.raises(ValueError, match='^m4: "x" must be a finite size'):
+        ctx.m4(x)

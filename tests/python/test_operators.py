@@ -152,3 +152,8 @@ def test_levels_rejects_float_clip(ctx, core):
 def test_levels_rejects_non_clip(ctx):
     with pytest.raises(TypeError, match='^Levels: "clip" must be a clip!$'):
         ctx.Levels([1], 1.0)
+
+
+def test_levels_negative_gamma_is_refused(ctx, core):
+    with pytest.raises(ValueError, match=r"^Levels: 1 / \"gamma\" = -1000.0 gives table values outside \[0, 255\]!$"):
+        ctx.Levels(blank(core, vs.GRAY8), -0.001)
