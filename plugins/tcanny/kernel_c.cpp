@@ -281,11 +281,11 @@ void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, c
             const float m1 = std::max(up[x + 1], dn[x - 1]);
             const float m2 = std::max(up[x], dn[x]);
             const float m3 = std::max(up[x - 1], dn[x + 1]);
-            const int d = dr[x];
-            const float m = d == 0 ? m0 : d == 1 ? m1 : d == 2 ? m2 : m3;
+            const float ms[4] = {m0, m1, m2, m3};
+            const float m = ms[dr[x] & 3];
             // Ties kept; t_l < t_h, so strong pixels count both comparisons.
             const int level = (v >= t_l) + (v >= t_h);
-            cr[x] = uint8_t(v >= m ? level : 0);
+            cr[x] = uint8_t(level & -int(v >= m));
         }
     }
 }
