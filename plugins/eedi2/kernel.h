@@ -37,6 +37,7 @@ struct Workspace {
     std::vector<uint16_t> none_row;                // all "no direction"
     std::vector<int16_t> lanes16;                  // padded rows for the vector direction search
     std::vector<int32_t> lanes32;
+    std::vector<int32_t> row_costs;                // per-row precomputation of the interpolation
     std::vector<int32_t> t0, t1, t2, t3, t4;       // corner pass (pp 2 and 3)
     std::vector<uint8_t> corner;                   // corner flags per input pixel
 };

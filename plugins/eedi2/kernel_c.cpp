@@ -310,29 +310,13 @@ struct Pipeline {
             const Map *ea = E.data() + a * w, *ec = ea + w;
             const Map *ua = D.data() + a * w, *uc = ua + w;
             Map *g = G.data() + k * w;
-            for (int x = 1; x < w - 1; x++) {
-                if (ea[x] != P && ec[x] != P)
-                    continue;
-                int L[6], n = 0;
-                for (int v : {int(ua[x - 1]), int(ua[x]), int(ua[x + 1]), int(uc[x - 1]), int(uc[x]), int(uc[x + 1])})
-                    if (v != P)
-                        L[n++] = v;
-                if (n < 3)
-                    continue;
-                int mid, sum;
-                int cnt = keep_near_median(L, n, mid, sum);
-                int lim = lim2(mid);
-                int agree = 0;
-                agree += iabs(ua[x - 1] - uc[x - 1]) <= lim || ua[x - 1] == P || uc[x - 1] == P;
-                agree += iabs(ua[x] - uc[x]) <= lim || ua[x] == P || uc[x] == P;
-                // upstream pairs upper-right with lower-left here; kept on purpose
-                agree += iabs(ua[x + 1] - uc[x - 1]) <= lim || ua[x + 1] == P || uc[x + 1] == P;
-                if (agree < 2)
-                    continue;
-                if (cnt < n - 2 || cnt < 2)
-                    continue;
-                g[x] = Map(round_div(sum + mid, cnt + 1));
+            if (isa == Isa::avx2) {
+                mark2x_row_avx2(ua, uc, ea, ec, g, w, P, N, q, s);
+                continue;
             }
+            for (int x = 1; x < w - 1; x++)
+                if (ea[x] == P || ec[x] == P)
+                    g[x] = Map(mark2x_px(ua, uc, x, P, N, q, s));
         }
     }
 
@@ -462,6 +446,11 @@ struct Pipeline {
             const Map *UA = D.data() + a * w, *UB = UA + w;
             Map *g = G.data() + k * w;
             T *o = orow(2 * k + f);
+            if (isa == Isa::avx2) {
+                const InterpArgs ia{w, P, N, q, s, nt4, nt7, nt8, r4};
+                interpolate_row_avx2(A, B, UA, UB, g, o, ia, ws);
+                continue;
+            }
             interpolate_row(A, B, UA, UB, g, o);
         }
     }

@@ -89,9 +89,55 @@ inline int filter_px(const uint16_t *t, const uint16_t *m, const uint16_t *b, in
     return round_div(sum + mid, cnt + 1);
 }
 
+// Direction of an interpolated pixel from the two kept rows' directions (ua above, uc below);
+// P when they do not agree well enough.
+inline int mark2x_px(const uint16_t *ua, const uint16_t *uc, int x, int P, int N, int q, int s) {
+    int L[6], n = 0;
+    for (int v : {int(ua[x - 1]), int(ua[x]), int(ua[x + 1]), int(uc[x - 1]), int(uc[x]), int(uc[x + 1])})
+        if (v != P)
+            L[n++] = v;
+    if (n < 3)
+        return P;
+    sort_small(L, n);
+    const int mid = median_sorted(L, n), lim = lim2(mid, N, q, s);
+    int agree = 0;
+    agree += iabs(ua[x - 1] - uc[x - 1]) <= lim || ua[x - 1] == P || uc[x - 1] == P;
+    agree += iabs(ua[x] - uc[x]) <= lim || ua[x] == P || uc[x] == P;
+    // upstream pairs upper-right with lower-left here (while testing lower-right for "none"); kept on purpose
+    agree += iabs(ua[x + 1] - uc[x - 1]) <= lim || ua[x + 1] == P || uc[x + 1] == P;
+    if (agree < 2)
+        return P;
+    int sum = 0, cnt = 0;
+    for (int i = 0; i < n; i++)
+        if (iabs(L[i] - mid) <= lim) {
+            sum += L[i];
+            cnt++;
+        }
+    if (cnt < n - 2 || cnt < 2)
+        return P;
+    return round_div(sum + mid, cnt + 1);
+}
+
+// mark2x_px over columns 1..w-2 where ea or ec is P; `out` must hold P elsewhere.
+void mark2x_row_avx2(const uint16_t *ua, const uint16_t *uc, const uint16_t *ea, const uint16_t *ec, uint16_t *out,
+                     int w, int P, int N, int q, int s);
+
 // filter_px over columns 1..w-2 where g1 or g2 is P; other columns of `out` are left alone.
 void filter_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, const uint16_t *g1,
                      const uint16_t *g2, uint16_t *out, int w, int P, int N, int q, int s);
+
+// Interpolation of one row along the double-height directions (6.13 of the notes).
+struct InterpArgs {
+    int w, P, N, q, s;
+    int nt4, nt7, nt8; // saturated multiples of NT
+    int r4;            // radius of the fallback search
+};
+
+// Same result as the scalar row interpolation; G is updated in place the same way.
+void interpolate_row_avx2(const uint8_t *A, const uint8_t *B, const uint16_t *UA, const uint16_t *UB, uint16_t *G,
+                          uint8_t *O, const InterpArgs &a, Workspace &ws);
+void interpolate_row_avx2(const uint16_t *A, const uint16_t *B, const uint16_t *UA, const uint16_t *UB, uint16_t *G,
+                          uint16_t *O, const InterpArgs &a, Workspace &ws);
 
 // Inputs of the direction search (6.4 of the notes): source plane, final edge mask, output map.
 struct SearchArgs {
