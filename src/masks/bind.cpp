@@ -5,6 +5,13 @@ namespace orvo {
 
 void bind_masks(ContextClass &cls) {
     namespace py = pybind11;
+    cls.def("ringmask2", &ringmask2, py::arg("clip"), py::arg("rx") = py::none(), py::arg("amp") = py::none(),
+            py::arg("thY1") = 0, py::arg("thY2") = 255, py::arg("mode") = 1);
+    cls.def("eemask", &eemask, py::arg("clip"));
+    cls.def("textmask", &textmask, py::arg("clip"), py::arg("lim0") = 512, py::arg("lim1") = 1280);
+    cls.def("vcbaamask", &vcbaamask, py::arg("clip"));
+    cls.def("warpmask", &warpmask, py::arg("clip"));
+
     cls.def("flatmask", &flatmask, py::arg("flaten"), py::arg("coreed"), py::arg("d_gamma") = 1.5,
             py::arg("swh1") = 5, py::arg("swh2") = 2, py::arg("swh3") = 3, py::arg("s0") = 1.8, py::arg("th0") = 1.6,
             py::arg("tl0") = 1, py::arg("sf1") = 1.25, py::arg("thf1") = 1.0, py::arg("tlf1") = 0.5,
