@@ -276,6 +276,8 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
 constexpr int NET9[25][2] = {{0, 3}, {1, 7}, {2, 5}, {4, 8}, {0, 7}, {2, 4}, {3, 8}, {5, 6}, {0, 2},
                              {1, 3}, {4, 5}, {7, 8}, {1, 4}, {3, 6}, {5, 7}, {0, 1}, {2, 4}, {3, 5},
                              {6, 8}, {2, 3}, {4, 5}, {6, 7}, {1, 2}, {3, 4}, {5, 6}};
+constexpr int NET8[19][2] = {{0, 2}, {1, 3}, {4, 6}, {5, 7}, {0, 4}, {1, 5}, {2, 6}, {3, 7}, {0, 1}, {2, 3},
+                             {4, 5}, {6, 7}, {2, 4}, {3, 5}, {1, 4}, {3, 6}, {1, 2}, {3, 4}, {5, 6}};
 constexpr int NET6[12][2] = {{0, 5}, {1, 3}, {2, 4}, {1, 2}, {3, 4}, {0, 3},
                              {2, 5}, {0, 1}, {2, 3}, {4, 5}, {1, 2}, {3, 4}};
 
@@ -364,6 +366,34 @@ void filter_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, co
             out[x] = uint16_t(filter_px(t, m, b, x, P, N, q, s));
 }
 
+void expand_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, const uint16_t *g1,
+                     const uint16_t *g2, uint16_t *out, int w, int P, int N, int q, int s) {
+    const V8 vP = V8{} + P;
+    int x = 1;
+    for (; x + 8 < w; x += 8) {
+        const V8 centre = ld16(m + x);
+        const V8 gate = (centre == vP) & ((ld16(g1 + x) == vP) | (ld16(g2 + x) == vP));
+        const unsigned bits = unsigned(_mm256_movemask_ps(reinterpret_cast<__m256>(gate)));
+        if (__builtin_popcount(bits) <= 3) { // usually sparse: per pixel is cheaper then
+            for (unsigned b2 = bits; b2; b2 &= b2 - 1) {
+                const int xi = x + __builtin_ctz(b2);
+                out[xi] = uint16_t(expand_px(t, m, b, xi, P, N, q, s));
+            }
+            continue;
+        }
+        V8 v[8] = {ld16(t + x - 1), ld16(t + x),     ld16(t + x + 1), ld16(m + x - 1),
+                   ld16(m + x + 1), ld16(b + x - 1), ld16(b + x),     ld16(b + x + 1)};
+        const NearMedian<8> r = near_median<8>(v, NET8, vP, N, q, s);
+        const V8 ok = gate & (r.n >= 5) & (r.cnt >= 5);
+        if (!any(ok))
+            continue;
+        st16(out + x, ok ? round_div_v(r.sum + r.mid, r.cnt + 1) : ld16(out + x));
+    }
+    for (; x < w - 1; x++)
+        if (m[x] == P && (g1[x] == P || g2[x] == P))
+            out[x] = uint16_t(expand_px(t, m, b, x, P, N, q, s));
+}
+
 void mark2x_row_avx2(const uint16_t *ua, const uint16_t *uc, const uint16_t *ea, const uint16_t *ec, uint16_t *out,
                      int w, int P, int N, int q, int s) {
     const V8 vP = V8{} + P;
@@ -389,6 +419,121 @@ void mark2x_row_avx2(const uint16_t *ua, const uint16_t *uc, const uint16_t *ea,
     for (; x < w - 1; x++)
         if (ea[x] == P || ec[x] == P)
             out[x] = uint16_t(mark2x_px(ua, uc, x, P, N, q, s));
+}
+
+namespace {
+
+} // namespace
+
+// ---- small data-parallel steps -----------------------------------------------------
+
+// Erosion (erode) or dilation of one interior row of a 0/P mask.
+void morph_row_avx2(const uint16_t *a, const uint16_t *c, const uint16_t *n, uint16_t *o, int w, int P, int thr,
+                    bool erode) {
+    const uint16_t p = uint16_t(P);
+    if (erode) {
+        for (int x = 1; x < w - 1; x++) {
+            const int k = (a[x - 1] == p) + (a[x] == p) + (a[x + 1] == p) + (c[x - 1] == p) + (c[x + 1] == p) +
+                          (n[x - 1] == p) + (n[x] == p) + (n[x + 1] == p);
+            o[x] = (c[x] == p && k < thr) ? 0 : c[x];
+        }
+    } else {
+        for (int x = 1; x < w - 1; x++) {
+            const int k = (a[x - 1] == p) + (a[x] == p) + (a[x + 1] == p) + (c[x - 1] == p) + (c[x + 1] == p) +
+                          (n[x - 1] == p) + (n[x] == p) + (n[x + 1] == p);
+            o[x] = (c[x] == 0 && k >= thr) ? p : c[x];
+        }
+    }
+}
+
+namespace {
+
+typedef uint32_t U8v __attribute__((vector_size(32)));
+typedef uint8_t B8 __attribute__((vector_size(8)));
+
+inline V8 ld8(const uint8_t *p) { return __builtin_convertvector(load<B8>(p), V8); }
+inline V8 ldv(const uint8_t *p) { return ld8(p); }
+inline V8 ldv(const uint16_t *p) { return ld16(p); }
+inline V8 vmax8(V8 a, V8 b) { return a > b ? a : b; }
+
+template <class T>
+void edge_row(const T *a, const T *c, const T *n, uint16_t *e, int w, const EdgeArgs &ea) {
+    const int s = ea.s, fl = 10 << s;
+    const uint32_t vt = uint32_t(std::min<int64_t>(ea.vt, UINT32_MAX));
+    const bool var_never = ea.vt > int64_t(UINT32_MAX);
+    const int mt = int(std::min<int64_t>(ea.mt, INT32_MAX));
+    int x = 1;
+    if (!var_never) {
+        for (; x + 8 < w; x += 8) { // reads columns x-1 .. x+8
+            V8 A[3], C[3], Nn[3], fla[3];
+            for (int k = 0; k < 3; k++) {
+                A[k] = ldv(a + x + k - 1);
+                C[k] = ldv(c + x + k - 1);
+                Nn[k] = ldv(n + x + k - 1);
+                fla[k] = (vabs8(A[k] - C[k]) < fl) & (vabs8(C[k] - Nn[k]) < fl) & (vabs8(A[k] - Nn[k]) < fl);
+            }
+            const V8 skip = fla[1] | (fla[0] & fla[2]);
+            V8 sum = V8{}, sq = V8{};
+            for (int k = 0; k < 3; k++) {
+                sum += A[k] + C[k] + Nn[k];
+                const V8 va = A[k] >> s, vc = C[k] >> s, vn = Nn[k] >> s;
+                sq += va * va + vc * vc + vn * vn;
+            }
+            sum >>= s;
+            const U8v var = reinterpret_cast<U8v>(sq * 9 - sum * sum);
+            const V8 var_ok = reinterpret_cast<V8>(var >= vt);
+            const V8 gx = vabs8(C[2] - C[0]) >> s;
+            const V8 gy = vmax8(vmax8(vabs8(A[1] - Nn[1]), vabs8(A[1] - C[1])), vabs8(C[1] - Nn[1])) >> s;
+            const V8 lx = vabs8(C[0] - 2 * C[1] + C[2]) >> s, ly = vabs8(A[1] - 2 * C[1] + Nn[1]) >> s;
+            const V8 edge = ~skip & var_ok & ((gx * gx + gy * gy >= mt) | (lx + ly >= ea.lt));
+            st16(e + x, edge & ea.P);
+        }
+    }
+    for (; x < w - 1; x++)
+        e[x] = uint16_t(edge_px(a, c, n, x, ea));
+}
+
+// pp=1: pixels whose direction disagrees with the re-smoothed map fall back to the vertical average.
+inline void stv(uint8_t *p, V8 v) {
+    const B8 packed = __builtin_convertvector(v, B8);
+    std::memcpy(p, &packed, sizeof packed);
+}
+inline void stv(uint16_t *p, V8 v) { st16(p, v); }
+
+template <class T>
+void post_row(const T *A, const T *B, const uint16_t *go, const uint16_t *gn, T *o, int w, int P, int N, int q,
+              int s) {
+    int x = 0;
+    for (; x + 8 <= w; x += 8) {
+        const V8 ov = ld16(go + x), nv = ld16(gn + x);
+        const V8 fire = (ov != P) & (ov != N) & (vabs8(nv - ov) > lim2_v(nv, N, q, s));
+        if (!any(fire))
+            continue;
+        const V8 vavg = (ldv(A + x) + ldv(B + x) + 1) >> 1;
+        stv(o + x, fire ? vavg : ldv(o + x));
+    }
+    for (; x < w; x++) {
+        const int ov = go[x], nv = gn[x];
+        if (ov != P && ov != N && iabs(nv - ov) > lim2(nv, N, q, s))
+            o[x] = T((A[x] + B[x] + 1) >> 1);
+    }
+}
+
+} // namespace
+
+void edge_row_avx2(const uint8_t *a, const uint8_t *c, const uint8_t *n, uint16_t *e, int w, const EdgeArgs &ea) {
+    edge_row(a, c, n, e, w, ea);
+}
+void edge_row_avx2(const uint16_t *a, const uint16_t *c, const uint16_t *n, uint16_t *e, int w, const EdgeArgs &ea) {
+    edge_row(a, c, n, e, w, ea);
+}
+void post_row_avx2(const uint8_t *A, const uint8_t *B, const uint16_t *go, const uint16_t *gn, uint8_t *o, int w,
+                   int P, int N, int q, int s) {
+    post_row(A, B, go, gn, o, w, P, N, q, s);
+}
+void post_row_avx2(const uint16_t *A, const uint16_t *B, const uint16_t *go, const uint16_t *gn, uint16_t *o, int w,
+                   int P, int N, int q, int s) {
+    post_row(A, B, go, gn, o, w, P, N, q, s);
 }
 
 namespace {
@@ -428,14 +573,15 @@ void interp_row(const T *A, const T *B, const uint16_t *UA, const uint16_t *UB, 
         sum >>= s;
         flags[x] = uint32_t(6 * sq - sum * sum) < 576u;
     }
-    for (int x = 2; x < w - 2; x++) {
-        auto dip = [&](const int32_t *R) {
-            return R[x] < std::max(R[x - 2], R[x - 1]) - t3 && R[x] < std::max(R[x + 1], R[x + 2]) - t3;
-        };
-        auto bump = [&](const int32_t *R) {
-            return R[x] > std::min(R[x - 2], R[x - 1]) + t3 && R[x] > std::min(R[x + 1], R[x + 2]) + t3;
-        };
-        flags[x] |= ((dip(Ap) && dip(Bp)) || (bump(Ap) && bump(Bp))) ? 2 : 0;
+    for (int x = 2; x < w - 2; x++) { // branch-free so that it vectorises
+        const int a0 = Ap[x], b0 = Bp[x];
+        const int amax_l = std::max(Ap[x - 2], Ap[x - 1]), amax_r = std::max(Ap[x + 1], Ap[x + 2]);
+        const int amin_l = std::min(Ap[x - 2], Ap[x - 1]), amin_r = std::min(Ap[x + 1], Ap[x + 2]);
+        const int bmax_l = std::max(Bp[x - 2], Bp[x - 1]), bmax_r = std::max(Bp[x + 1], Bp[x + 2]);
+        const int bmin_l = std::min(Bp[x - 2], Bp[x - 1]), bmin_r = std::min(Bp[x + 1], Bp[x + 2]);
+        const int dip = (a0 < amax_l - t3) & (a0 < amax_r - t3) & (b0 < bmax_l - t3) & (b0 < bmax_r - t3);
+        const int bump = (a0 > amin_l + t3) & (a0 > amin_r + t3) & (b0 > bmin_l + t3) & (b0 > bmin_r + t3);
+        flags[x] |= (dip | bump) << 1;
     }
     for (int u = -4; u <= 4; u++) {
         int32_t *c = cost[u + 4];

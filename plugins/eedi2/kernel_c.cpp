@@ -68,37 +68,16 @@ struct Pipeline {
     // ---- 6.1 edge mask -------------------------------------------------------
     void edge_mask(std::vector<Map> &E) const {
         std::fill(E.begin(), E.end(), Map(0));
-        const int flat = 10 << s;
+        const EdgeArgs ea{s, P, LT, MT, VT};
         for (int y = 1; y < h - 1; y++) {
             const T *a = srow(y - 1), *c = srow(y), *n = srow(y + 1);
             Map *e = mrow(E, y);
-            for (int x = 1; x < w - 1; x++) {
-                auto vflat = [&](int i) {
-                    return iabs(a[i] - c[i]) < flat && iabs(c[i] - n[i]) < flat && iabs(a[i] - n[i]) < flat;
-                };
-                if (vflat(x) || (vflat(x - 1) && vflat(x + 1)))
-                    continue;
-                int sum = 0, sq = 0;
-                for (int i = x - 1; i <= x + 1; i++) {
-                    sum += a[i] + c[i] + n[i];
-                    int va = a[i] >> s, vc = c[i] >> s, vn = n[i] >> s;
-                    sq += va * va + vc * vc + vn * vn;
-                }
-                sum >>= s;
-                uint32_t var = uint32_t(9 * sq - sum * sum); // wraps above 8 bits, as upstream
-                if (int64_t(var) < VT)
-                    continue;
-                int gx = iabs(c[x + 1] - c[x - 1]) >> s;
-                int gy = std::max({iabs(a[x] - n[x]), iabs(a[x] - c[x]), iabs(c[x] - n[x])}) >> s;
-                if (int64_t(gx) * gx + int64_t(gy) * gy >= MT) {
-                    e[x] = Map(P);
-                    continue;
-                }
-                int lx = iabs(c[x - 1] - 2 * c[x] + c[x + 1]) >> s;
-                int ly = iabs(a[x] - 2 * c[x] + n[x]) >> s;
-                if (lx + ly >= LT)
-                    e[x] = Map(P);
+            if (isa == Isa::avx2) {
+                edge_row_avx2(a, c, n, e, w, ea);
+                continue;
             }
+            for (int x = 1; x < w - 1; x++)
+                e[x] = Map(edge_px(a, c, n, x, ea));
         }
     }
 
@@ -108,6 +87,10 @@ struct Pipeline {
         for (int y = 1; y < h - 1; y++) {
             const Map *a = in.data() + (y - 1) * w, *c = a + w, *n = c + w;
             Map *o = out.data() + y * w;
+            if (isa == Isa::avx2) {
+                morph_row_avx2(a, c, n, o, w, P, erode ? estr : dstr, erode);
+                continue;
+            }
             for (int x = 1; x < w - 1; x++) {
                 if (erode ? c[x] != P : c[x] != 0)
                     continue;
@@ -242,26 +225,15 @@ struct Pipeline {
     void expand_dirs(const std::vector<Map> &E, const std::vector<Map> &Din, std::vector<Map> &Dout) const {
         Dout = Din;
         for (int y = 1; y < h - 1; y++) {
-            const Map *e = E.data() + y * w;
+            const Map *e = E.data() + y * w, *t = Din.data() + (y - 1) * w, *m = t + w, *b = m + w;
             Map *o = Dout.data() + y * w;
-            for (int x = 1; x < w - 1; x++) {
-                if (Din[y * w + x] != P || e[x] != P)
-                    continue;
-                int L[8], n = 0;
-                for (int yy = y - 1; yy <= y + 1; yy++)
-                    for (int xx = x - 1; xx <= x + 1; xx++) {
-                        int v = Din[yy * w + xx];
-                        if ((yy != y || xx != x) && v != P)
-                            L[n++] = v;
-                    }
-                if (n < 5)
-                    continue;
-                int mid, sum;
-                int cnt = keep_near_median(L, n, mid, sum);
-                if (cnt < 5)
-                    continue;
-                o[x] = Map(round_div(sum + mid, cnt + 1));
+            if (isa == Isa::avx2) {
+                expand_row_avx2(t, m, b, e, e, o, w, P, N, q, s);
+                continue;
             }
+            for (int x = 1; x < w - 1; x++)
+                if (m[x] == P && e[x] == P)
+                    o[x] = Map(expand_px(t, m, b, x, P, N, q, s));
         }
     }
 
@@ -343,29 +315,20 @@ struct Pipeline {
     // ---- 6.11 expand 2x directions ---------------------------------------------
     void expand2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
         Gout = Gin;
+        ws.none_row.assign(size_t(w), Map(P));
         for (int k = kbeg(); k <= kend(); k++) {
             const int a = above(k);
             const Map *ea = E.data() + a * w, *ec = ea + w;
-            const int r0 = k >= 1 ? k - 1 : k, r1 = k + 1 <= h - 1 ? k + 1 : k;
+            const Map *m = Gin.data() + k * w;
+            const Map *t = k >= 1 ? m - w : ws.none_row.data(), *b = k + 1 <= h - 1 ? m + w : ws.none_row.data();
             Map *o = Gout.data() + k * w;
-            for (int x = 1; x < w - 1; x++) {
-                if (Gin[k * w + x] != P || (ea[x] != P && ec[x] != P))
-                    continue;
-                int L[8], n = 0;
-                for (int r = r0; r <= r1; r++)
-                    for (int xx = x - 1; xx <= x + 1; xx++) {
-                        int v = Gin[r * w + xx];
-                        if ((r != k || xx != x) && v != P)
-                            L[n++] = v;
-                    }
-                if (n < 5)
-                    continue;
-                int mid, sum;
-                int cnt = keep_near_median(L, n, mid, sum);
-                if (cnt < 5)
-                    continue;
-                o[x] = Map(round_div(sum + mid, cnt + 1));
+            if (isa == Isa::avx2) {
+                expand_row_avx2(t, m, b, ea, ec, o, w, P, N, q, s);
+                continue;
             }
+            for (int x = 1; x < w - 1; x++)
+                if (m[x] == P && (ea[x] == P || ec[x] == P))
+                    o[x] = Map(expand_px(t, m, b, x, P, N, q, s));
         }
     }
 
@@ -571,6 +534,10 @@ struct Pipeline {
             const T *A = srow(a), *B = srow(a + 1);
             const Map *go = GL.data() + k * w, *gn = GS.data() + k * w;
             T *o = orow(2 * k + f);
+            if (isa == Isa::avx2) {
+                post_row_avx2(A, B, go, gn, o, w, P, N, q, s);
+                continue;
+            }
             for (int x = 0; x < w; x++) {
                 int ov = go[x], nv = gn[x];
                 if (ov == P || ov == N)

@@ -1,6 +1,7 @@
 // Pieces shared by the scalar reference and the AVX2 file.
 #pragma once
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -122,9 +123,81 @@ inline int mark2x_px(const uint16_t *ua, const uint16_t *uc, int x, int P, int N
 void mark2x_row_avx2(const uint16_t *ua, const uint16_t *uc, const uint16_t *ea, const uint16_t *ec, uint16_t *out,
                      int w, int P, int N, int q, int s);
 
+// Fills an empty direction from its 8 neighbours when at least five of them agree.
+inline int expand_px(const uint16_t *t, const uint16_t *m, const uint16_t *b, int x, int P, int N, int q, int s) {
+    int L[8], n = 0;
+    for (int v : {int(t[x - 1]), int(t[x]), int(t[x + 1]), int(m[x - 1]), int(m[x + 1]), int(b[x - 1]), int(b[x]),
+                  int(b[x + 1])})
+        if (v != P)
+            L[n++] = v;
+    if (n < 5)
+        return P;
+    sort_small(L, n);
+    const int mid = median_sorted(L, n), lim = lim2(mid, N, q, s);
+    int sum = 0, cnt = 0;
+    for (int i = 0; i < n; i++)
+        if (iabs(L[i] - mid) <= lim) {
+            sum += L[i];
+            cnt++;
+        }
+    return cnt < 5 ? P : round_div(sum + mid, cnt + 1);
+}
+
+// expand_px over columns 1..w-2 where m is P and g1 or g2 is P; `out` holds m's values elsewhere.
+void expand_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, const uint16_t *g1,
+                     const uint16_t *g2, uint16_t *out, int w, int P, int N, int q, int s);
+
 // filter_px over columns 1..w-2 where g1 or g2 is P; other columns of `out` are left alone.
 void filter_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, const uint16_t *g1,
                      const uint16_t *g2, uint16_t *out, int w, int P, int N, int q, int s);
+
+// Edge mask (6.1 of the notes) at column x of row c, with rows a above and n below.
+struct EdgeArgs {
+    int s, P, lt;
+    int64_t mt, vt; // mthresh^2 and 81*vthresh, unscaled
+};
+
+template <class T>
+inline int edge_px(const T *a, const T *c, const T *n, int x, const EdgeArgs &ea) {
+    const int s = ea.s, flat = 10 << s;
+    auto vflat = [&](int i) {
+        return iabs(a[i] - c[i]) < flat && iabs(c[i] - n[i]) < flat && iabs(a[i] - n[i]) < flat;
+    };
+    if (vflat(x) || (vflat(x - 1) && vflat(x + 1)))
+        return 0;
+    int sum = 0, sq = 0;
+    for (int i = x - 1; i <= x + 1; i++) {
+        sum += a[i] + c[i] + n[i];
+        const int va = a[i] >> s, vc = c[i] >> s, vn = n[i] >> s;
+        sq += va * va + vc * vc + vn * vn;
+    }
+    sum >>= s; // the sum is shifted after adding, each square before: the difference can wrap
+    const uint32_t var = uint32_t(9 * sq - sum * sum);
+    if (int64_t(var) < ea.vt)
+        return 0;
+    const int gx = iabs(c[x + 1] - c[x - 1]) >> s;
+    int gy = iabs(a[x] - n[x]);
+    gy = std::max(gy, iabs(a[x] - c[x]));
+    gy = std::max(gy, iabs(c[x] - n[x])) >> s;
+    if (int64_t(gx) * gx + int64_t(gy) * gy >= ea.mt)
+        return ea.P;
+    const int lx = iabs(c[x - 1] - 2 * c[x] + c[x + 1]) >> s;
+    const int ly = iabs(a[x] - 2 * c[x] + n[x]) >> s;
+    return lx + ly >= ea.lt ? ea.P : 0;
+}
+
+void edge_row_avx2(const uint8_t *a, const uint8_t *c, const uint8_t *n, uint16_t *e, int w, const EdgeArgs &ea);
+void edge_row_avx2(const uint16_t *a, const uint16_t *c, const uint16_t *n, uint16_t *e, int w, const EdgeArgs &ea);
+
+// Erosion or dilation of interior columns 1..w-2 of one mask row (c; a above, n below).
+void morph_row_avx2(const uint16_t *a, const uint16_t *c, const uint16_t *n, uint16_t *o, int w, int P, int thr,
+                    bool erode);
+
+// pp=1 check of one interpolated row: go = final directions, gn = the same re-smoothed.
+void post_row_avx2(const uint8_t *A, const uint8_t *B, const uint16_t *go, const uint16_t *gn, uint8_t *o, int w,
+                   int P, int N, int q, int s);
+void post_row_avx2(const uint16_t *A, const uint16_t *B, const uint16_t *go, const uint16_t *gn, uint16_t *o, int w,
+                   int P, int N, int q, int s);
 
 // Interpolation of one row along the double-height directions (6.13 of the notes).
 struct InterpArgs {
