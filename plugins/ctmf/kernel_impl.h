@@ -1,0 +1,354 @@
+// Median filter implementations, included by kernel_c.cpp and kernel_avx2.cpp
+// (the same code built for two instruction sets; internal linkage keeps the
+// two copies apart). See kernel.h for the border rule.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+// Per-element helpers must be inlined into the row loops to be vectorised.
+#define ORVO_CTMF_INLINE inline __attribute__((always_inline))
+
+namespace {
+
+template <class T> ORVO_CTMF_INLINE T mn(T a, T b) { return b < a ? b : a; }
+template <class T> ORVO_CTMF_INLINE T mx(T a, T b) { return a < b ? b : a; }
+template <class T> ORVO_CTMF_INLINE T med3(T a, T b, T c) { return mx(mn(a, b), mn(mx(a, b), c)); }
+
+inline int clampi(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// ---- radius 1 --------------------------------------------------------------
+// Each column of the window is sorted once (lo <= me <= hi) and shared by the
+// three outputs that see it; the median of nine is then
+// med3(max of the lows, median of the middles, min of the highs).
+// Columns -1 and w repeat columns 0 and w-1, so their sorted triples do too.
+template <class T> void median_r1(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h) {
+    std::vector<T> buf(3 * size_t(w + 2));
+    T *__restrict lo = buf.data();
+    T *__restrict me = lo + (w + 2);
+    T *__restrict hi = me + (w + 2);
+    for (int y = 0; y < h; y++) {
+        const T *__restrict u = src + clampi(y - 1, 0, h - 1) * ss;
+        const T *__restrict m = src + y * ss;
+        const T *__restrict d = src + clampi(y + 1, 0, h - 1) * ss;
+        for (int j = 0; j < w; j++) {
+            T a = mn(u[j], m[j]), b = mx(u[j], m[j]);
+            T c = mx(a, d[j]);
+            lo[j + 1] = mn(a, d[j]);
+            me[j + 1] = mn(b, c);
+            hi[j + 1] = mx(b, c);
+        }
+        lo[0] = lo[1], me[0] = me[1], hi[0] = hi[1];
+        lo[w + 1] = lo[w], me[w + 1] = me[w], hi[w + 1] = hi[w];
+        T *__restrict o = dst + y * ds;
+        for (int x = 0; x < w; x++) {
+            T l = mx(mx(lo[x], lo[x + 1]), lo[x + 2]);
+            T g = mn(mn(hi[x], hi[x + 1]), hi[x + 2]);
+            o[x] = med3(l, med3(me[x], me[x + 1], me[x + 2]), g);
+        }
+    }
+}
+
+// ---- radius 2 and 3 ---------------------------------------------------------
+// Selection network for the median of 25 (49): Batcher's odd-even merge sort
+// on 32 (64) inputs whose extra inputs are "larger than everything"
+// (comparators with them are resolved while building, as no-ops or renames),
+// then pruned to the comparators the middle output depends on: 113 (319)
+// comparators remain, each one min and one max over a run of 64 pixels.
+struct Network {
+    std::vector<std::pair<int, int>> cmp; // (a, b): a gets the min, b the max
+    int out = 0;
+};
+
+inline Network build_median_network(int real, int n) {
+    std::vector<std::pair<int, int>> batcher;
+    for (int p = 1; p < n; p *= 2)
+        for (int k = p; k >= 1; k /= 2)
+            for (int j = k % p; j < n - k; j += 2 * k)
+                for (int i = 0; i < std::min(k, n - j - k); i++)
+                    if ((i + j) / (p * 2) == (i + j + k) / (p * 2))
+                        batcher.emplace_back(i + j, i + j + k);
+    std::vector<int> slot(size_t(n), 0);
+    std::vector<bool> big(size_t(n), false);
+    for (int i = 0; i < n; i++) {
+        slot[size_t(i)] = i;
+        big[size_t(i)] = i >= real;
+    }
+    std::vector<std::pair<int, int>> real_cmp;
+    for (auto [i, j] : batcher) {
+        if (big[size_t(j)])
+            continue; // max already in place
+        if (big[size_t(i)]) {
+            std::swap(slot[size_t(i)], slot[size_t(j)]);
+            big[size_t(i)] = false;
+            big[size_t(j)] = true;
+            continue;
+        }
+        real_cmp.emplace_back(slot[size_t(i)], slot[size_t(j)]);
+    }
+    Network net;
+    net.out = slot[size_t(real / 2)];
+    std::vector<bool> need(size_t(real), false);
+    need[size_t(net.out)] = true;
+    for (auto it = real_cmp.rbegin(); it != real_cmp.rend(); ++it)
+        if (need[size_t(it->first)] || need[size_t(it->second)]) {
+            net.cmp.push_back(*it);
+            need[size_t(it->first)] = need[size_t(it->second)] = true;
+        }
+    std::reverse(net.cmp.begin(), net.cmp.end());
+    return net;
+}
+
+template <int R> const Network &median_network() {
+    constexpr int n = (2 * R + 1) * (2 * R + 1);
+    static const Network net = build_median_network(n, n <= 32 ? 32 : 64);
+    return net;
+}
+
+constexpr int kChunk = 64;
+
+// Outputs x0 .. x0+n-1 of one row; rows[dy] point at edge-replicated rows
+// with the sample of column x at index x + R. N > 0 fixes the length at
+// compile time (n == N), N == 0 takes n at run time.
+template <class T, int R, int N>
+void net_chunk(const T *const *rows, int x0, int n, T *out, T (&v)[(2 * R + 1) * (2 * R + 1)][kChunk]) {
+    constexpr int side = 2 * R + 1;
+    const int len = N > 0 ? N : n;
+    for (int k = 0; k < side * side; k++) {
+        const T *__restrict r = rows[k / side] + x0 + k % side;
+        T *__restrict o = v[k];
+        for (int i = 0; i < len; i++)
+            o[i] = r[i];
+    }
+    const Network &net = median_network<R>();
+    for (auto [a, b] : net.cmp) {
+        T *__restrict pa = v[a];
+        T *__restrict pb = v[b];
+        for (int i = 0; i < len; i++) {
+            T x = pa[i], y = pb[i];
+            pa[i] = mn(x, y);
+            pb[i] = mx(x, y);
+        }
+    }
+    const T *__restrict res = v[net.out];
+    T *__restrict o = out + x0;
+    for (int i = 0; i < len; i++)
+        o[i] = res[i];
+}
+
+template <class T, int R> void median_net(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h) {
+    constexpr int side = 2 * R + 1;
+    const ptrdiff_t pw = w + 2 * R;
+    std::vector<T> pad(size_t(pw) * size_t(h));
+    for (int y = 0; y < h; y++) {
+        T *p = pad.data() + y * pw;
+        const T *s = src + y * ss;
+        std::memcpy(p + R, s, sizeof(T) * size_t(w));
+        for (int i = 0; i < R; i++) {
+            p[i] = s[0];
+            p[R + w + i] = s[w - 1];
+        }
+    }
+    alignas(64) T v[side * side][kChunk];
+    const T *rows[side];
+    for (int y = 0; y < h; y++) {
+        for (int dy = 0; dy < side; dy++)
+            rows[dy] = pad.data() + clampi(y + dy - R, 0, h - 1) * pw;
+        T *o = dst + y * ds;
+        if (w < kChunk) {
+            net_chunk<T, R, 0>(rows, 0, w, o, v);
+            continue;
+        }
+        int x0 = 0;
+        for (; x0 + kChunk <= w; x0 += kChunk)
+            net_chunk<T, R, kChunk>(rows, x0, kChunk, o, v);
+        if (x0 < w) // overlap the previous chunk rather than run a short one
+            net_chunk<T, R, kChunk>(rows, w - kChunk, kChunk, o, v);
+    }
+}
+
+// ---- radius >= 4 -----------------------------------------------------------
+// One window histogram slid one pixel at a time along a snake path, so it is
+// never rebuilt: each step removes and adds 2r+1 samples. The median is
+// tracked as the value m with lt = number of window samples below m; after a
+// step m moves to the neighbouring occupied values until it is the median
+// again. Occupied values are kept in a two-level bitmap (one bit per value,
+// one bit per 64-value word), so the walk skips empty stretches in O(1): at
+// 16 bits a window of 49 samples leaves almost every value empty.
+class Histogram {
+public:
+    explicit Histogram(int bits)
+        : count_(size_t(1) << bits, 0), words_((size_t(1) << bits) / 64 + 1, 0),
+          groups_(words_.size() / 64 + 1, 0) {}
+
+    void add(int v) {
+        if (count_[size_t(v)]++ == 0) {
+            words_[size_t(v >> 6)] |= bit(v);
+            groups_[size_t(v >> 12)] |= bit(v >> 6);
+        }
+        lt_ += v < m_;
+    }
+    void remove(int v) {
+        if (--count_[size_t(v)] == 0) {
+            uint64_t &word = words_[size_t(v >> 6)];
+            word &= ~bit(v);
+            if (!word)
+                groups_[size_t(v >> 12)] &= ~bit(v >> 6);
+        }
+        lt_ -= v < m_;
+    }
+    // The sample at 0-based rank k of the window (k < number of samples).
+    int select(int k) {
+        while (lt_ > k) {
+            m_ = prev_occupied(m_ - 1);
+            lt_ -= count_[size_t(m_)];
+        }
+        while (lt_ + count_[size_t(m_)] <= k) {
+            lt_ += count_[size_t(m_)];
+            m_ = next_occupied(m_ + 1);
+        }
+        return m_;
+    }
+
+private:
+    static uint64_t bit(int v) { return uint64_t(1) << (v & 63); }
+    // Smallest occupied value >= v; one exists whenever the walk asks.
+    int next_occupied(int v) const {
+        int wi = v >> 6;
+        uint64_t word = words_[size_t(wi)] & (~uint64_t(0) << (v & 63));
+        if (word)
+            return (wi << 6) + __builtin_ctzll(word);
+        int next = wi + 1, gi = next >> 6;
+        uint64_t group = groups_[size_t(gi)] & (~uint64_t(0) << (next & 63));
+        while (!group)
+            group = groups_[size_t(++gi)];
+        int wj = (gi << 6) + __builtin_ctzll(group);
+        return (wj << 6) + __builtin_ctzll(words_[size_t(wj)]);
+    }
+    // Largest occupied value <= v (v >= 0); one exists whenever the walk asks.
+    int prev_occupied(int v) const {
+        int wi = v >> 6;
+        uint64_t word = words_[size_t(wi)] & (~uint64_t(0) >> (63 - (v & 63)));
+        if (word)
+            return (wi << 6) + 63 - __builtin_clzll(word);
+        int prev = wi - 1, gi = prev >> 6;
+        uint64_t group = groups_[size_t(gi)] & (~uint64_t(0) >> (63 - (prev & 63)));
+        while (!group)
+            group = groups_[size_t(--gi)];
+        int wj = (gi << 6) + 63 - __builtin_clzll(group);
+        return (wj << 6) + 63 - __builtin_clzll(words_[size_t(wj)]);
+    }
+
+    std::vector<uint16_t> count_; // a window holds at most 255 * 255 samples
+    std::vector<uint64_t> words_, groups_;
+    int m_ = 0, lt_ = 0;
+};
+
+template <class T>
+void median_hist(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h, int r, int bits) {
+    Histogram hist(bits);
+    std::vector<const T *> rowp(size_t(2 * r + 1));
+    const int k = 2 * r * r + 2 * r; // rank of the median among (2r+1)^2 samples
+    auto set_rows = [&](int y) {
+        for (int dy = -r; dy <= r; dy++)
+            rowp[size_t(dy + r)] = src + clampi(y + dy, 0, h - 1) * ss;
+    };
+    auto add_column = [&](int x) {
+        const int cx = clampi(x, 0, w - 1);
+        for (int i = 0; i <= 2 * r; i++)
+            hist.add(int(rowp[size_t(i)][cx]));
+    };
+    auto remove_column = [&](int x) {
+        const int cx = clampi(x, 0, w - 1);
+        for (int i = 0; i <= 2 * r; i++)
+            hist.remove(int(rowp[size_t(i)][cx]));
+    };
+    set_rows(0);
+    for (int dx = -r; dx <= r; dx++)
+        add_column(dx);
+    int x = 0;
+    for (int y = 0; y < h; y++) {
+        if (y > 0) {
+            const T *gone = src + clampi(y - 1 - r, 0, h - 1) * ss;
+            const T *come = src + clampi(y + r, 0, h - 1) * ss;
+            for (int dx = -r; dx <= r; dx++) {
+                int cx = clampi(x + dx, 0, w - 1);
+                hist.remove(int(gone[cx]));
+                hist.add(int(come[cx]));
+            }
+            set_rows(y);
+        }
+        T *o = dst + y * ds;
+        if (y % 2 == 0) {
+            for (x = 0;; x++) {
+                o[x] = T(hist.select(k));
+                if (x == w - 1)
+                    break;
+                remove_column(x - r);
+                add_column(x + 1 + r);
+            }
+        } else {
+            for (x = w - 1;; x--) {
+                o[x] = T(hist.select(k));
+                if (x == 0)
+                    break;
+                remove_column(x + r);
+                add_column(x - 1 - r);
+            }
+        }
+    }
+}
+
+// Float planes at radius >= 4 (no histogram for float): select the median
+// of the gathered window per pixel. Slow, but exact.
+template <class T> void median_select(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h, int r) {
+    const int side = 2 * r + 1;
+    std::vector<T> win(size_t(side) * size_t(side));
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            size_t n = 0;
+            for (int dy = -r; dy <= r; dy++) {
+                const T *row = src + clampi(y + dy, 0, h - 1) * ss;
+                for (int dx = -r; dx <= r; dx++)
+                    win[n++] = row[clampi(x + dx, 0, w - 1)];
+            }
+            auto mid = win.begin() + ptrdiff_t(n / 2);
+            std::nth_element(win.begin(), mid, win.end());
+            dst[y * ds + x] = *mid;
+        }
+}
+
+template <class T> void median_any(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h, int r, int bits) {
+    if (w <= 0 || h <= 0)
+        return;
+    if (r == 1)
+        median_r1(src, ss, dst, ds, w, h);
+    else if (r == 2)
+        median_net<T, 2>(src, ss, dst, ds, w, h);
+    else if (r == 3)
+        median_net<T, 3>(src, ss, dst, ds, w, h);
+    else if constexpr (std::is_floating_point_v<T>)
+        median_select(src, ss, dst, ds, w, h, r);
+    else
+        median_hist(src, ss, dst, ds, w, h, r, bits);
+}
+
+} // namespace
+
+#define ORVO_CTMF_DEFINE(isa)                                                                                     \
+    namespace orvo::ctmf {                                                                                        \
+    void median_##isa(const uint8_t *src, ptrdiff_t ss, uint8_t *dst, ptrdiff_t ds, int w, int h, int radius,      \
+                      int bits) {                                                                                  \
+        median_any(src, ss, dst, ds, w, h, radius, bits);                                                          \
+    }                                                                                                              \
+    void median_##isa(const uint16_t *src, ptrdiff_t ss, uint16_t *dst, ptrdiff_t ds, int w, int h, int radius,    \
+                      int bits) {                                                                                  \
+        median_any(src, ss, dst, ds, w, h, radius, bits);                                                          \
+    }                                                                                                              \
+    void median_##isa(const float *src, ptrdiff_t ss, float *dst, ptrdiff_t ds, int w, int h, int radius) {         \
+        median_any(src, ss, dst, ds, w, h, radius, 32);                                                            \
+    }                                                                                                              \
+    }
