@@ -69,6 +69,8 @@ struct RowKernels {
     // hsum followed by store with gain 1, without the float row in between.
     void (*hsum_store_u8)(const float *src, const float *taps, int ntaps, int width, int peak, uint8_t *dst);
     void (*hsum_store_u16)(const float *src, const float *taps, int ntaps, int width, int peak, uint16_t *dst);
+    // dst[x] = direction_bin(gx[x], gy[x]).
+    void (*directions)(const float *gx, const float *gy, int width, uint8_t *dst);
     // dst[x] = min(trunc(src[x] * gain + 0.5), peak), lower clamp 0.
     void (*store_u8)(const float *src, int width, float gain, int peak, uint8_t *dst);
     void (*store_u16)(const float *src, int width, float gain, int peak, uint16_t *dst);
@@ -102,8 +104,21 @@ void process_plane_u16(const uint16_t *src, ptrdiff_t src_stride, uint16_t *dst,
 void process_plane_f32(const float *src, ptrdiff_t src_stride, float *dst, ptrdiff_t dst_stride,
                        const PlaneJob &job, Workspace &ws, const RowKernels &rk);
 
-// Direction bin of a gradient (scaled gx, gy; gy points up):
-// 0 horizontal, 1 up-right (45 deg), 2 vertical, 3 up-left (135 deg).
-int direction_bin(float gx, float gy);
+// Direction bin of a gradient (scaled gx, gy; gy points up): the line's angle
+// folded to [0, 180) and rounded to 0 (horizontal), 45 (1), 90 (2) or 135 (3).
+// Exact sector test: with a = |gx|, b = |gy| the boundaries b = (sqrt2 -+ 1) a
+// become b (b +- 2a) = a^2, and in double those products of floats are exact
+// wherever the answer is close (far from a boundary rounding cannot flip it).
+// Written without branches: directions of noise are unpredictable.
+inline int direction_bin(float gx, float gy) {
+    const double a = gx < 0.0f ? -double(gx) : double(gx);
+    const double b = gy < 0.0f ? -double(gy) : double(gy);
+    const double aa = a * a;
+    const int horizontal = b * (b + 2.0 * a) < aa; // below 22.5 degrees
+    const int vertical = b * (b - 2.0 * a) > aa;   // above 67.5 degrees
+    const int diagonal = (1 - horizontal) & (1 - vertical) & (a != 0.0);
+    const int up_right = (gx > 0.0f) == (gy > 0.0f);
+    return 2 * vertical + diagonal * (3 - 2 * up_right);
+}
 
 } // namespace orvo::tcanny

@@ -36,19 +36,6 @@ std::vector<float> gaussian_taps(float sigma) {
     return w;
 }
 
-int direction_bin(float gx, float gy) {
-    // Exact sector test instead of atan2: same bins as rounding the folded
-    // angle to multiples of 45 degrees, without atan2's last-bit noise.
-    constexpr double tan_22_5 = 0.41421356237309503;
-    constexpr double tan_67_5 = 2.4142135623730949;
-    const double ax = std::fabs(double(gx)), ay = std::fabs(double(gy));
-    // Branch-free: directions of noise are unpredictable.
-    const int vertical = ay > tan_67_5 * ax;
-    const int diagonal = (ay >= tan_22_5 * ax) & (ay <= tan_67_5 * ax) & (ax != 0.0);
-    const int up_right = (gx > 0.0f) == (gy > 0.0f);
-    return 2 * vertical + diagonal * (3 - 2 * up_right);
-}
-
 namespace {
 
 template <class T>
@@ -94,6 +81,11 @@ void store_c(const float *src, int width, float gain, int peak, T *dst) {
     }
 }
 
+void directions_c(const float *gx, const float *gy, int width, uint8_t *dst) {
+    for (int x = 0; x < width; x++)
+        dst[x] = uint8_t(direction_bin(gx[x], gy[x]));
+}
+
 template <class T>
 void hsum_store_c(const float *src, const float *taps, int ntaps, int width, int peak, T *dst) {
     float buf[256];
@@ -106,7 +98,7 @@ void hsum_store_c(const float *src, const float *taps, int ntaps, int width, int
 
 const RowKernels kScalar = {
     vsum_c<uint8_t>, vsum_c<uint16_t>, vsum_c<float>, vsum2_c, hsum_c, hsum_store_c<uint8_t>, hsum_store_c<uint16_t>,
-    store_c<uint8_t>, store_c<uint16_t>,
+    directions_c, store_c<uint8_t>, store_c<uint16_t>,
 };
 
 // ---------------------------------------------------------------------------
@@ -184,12 +176,14 @@ void mirror_frame(float *origin, ptrdiff_t stride, int w, int h, int pad) {
 // Gradient magnitude (and direction bins when `dirs` is set) of the blurred
 // plane `b` (2-sample mirrored frame) into `g`.
 template <int OP, bool DIRS>
-void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, int w, int h, float scale) {
+void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tx, float *ty, int w,
+                   int h, float scale, const RowKernels &rk) {
     for (int y = 0; y < h; y++) {
         const float *m2 = b + (y - 2) * bs, *m1 = b + (y - 1) * bs, *c0 = b + y * bs, *p1 = b + (y + 1) * bs,
                     *p2 = b + (y + 2) * bs;
-        float *gr = g + y * gs;
-        uint8_t *dr = DIRS ? dirs + ptrdiff_t(y) * w : nullptr;
+        float *__restrict gr = g + y * gs;
+        float *__restrict rx = tx;
+        float *__restrict ry = ty;
         for (int x = 0; x < w; x++) {
             // a b c / d e f / g h i
             const float a = m1[x - 1], bb = m1[x], c = m1[x + 1];
@@ -208,8 +202,6 @@ void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t
                     best = std::max(best, r);
                 }
                 gr[x] = scale * best;
-                if constexpr (DIRS)
-                    dr[x] = 0;
                 continue;
             } else if constexpr (OP == 0) {
                 gx = f - d;
@@ -240,23 +232,34 @@ void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t
             }
             const float sx = scale * gx, sy = scale * gy;
             gr[x] = std::sqrt(sx * sx + sy * sy);
-            if constexpr (DIRS)
-                dr[x] = uint8_t(direction_bin(sx, sy));
+            if constexpr (DIRS) {
+                rx[x] = sx;
+                ry[x] = sy;
+            }
+        }
+        // Directions in a second loop so that both loops vectorise.
+        if constexpr (DIRS) {
+            if constexpr (OP == 5)
+                std::fill_n(dirs + ptrdiff_t(y) * w, w, uint8_t(0));
+            else
+                rk.directions(rx, ry, w, dirs + ptrdiff_t(y) * w);
         }
     }
 }
 
 template <bool DIRS>
-void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, const PlaneJob &j) {
+void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tmp,
+                    const PlaneJob &j, const RowKernels &rk) {
     const int w = j.width, h = j.height;
+    float *tx = tmp, *ty = tmp + w;
     switch (j.op) {
-    case 0: gradient_rows<0, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
-    case 1: gradient_rows<1, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
-    case 2: gradient_rows<2, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
-    case 3: gradient_rows<3, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
-    case 4: gradient_rows<4, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
-    case 5: gradient_rows<5, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
-    default: gradient_rows<6, DIRS>(b, bs, g, gs, dirs, w, h, j.scale); break;
+    case 0: gradient_rows<0, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
+    case 1: gradient_rows<1, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
+    case 2: gradient_rows<2, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
+    case 3: gradient_rows<3, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
+    case 4: gradient_rows<4, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
+    case 5: gradient_rows<5, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
+    default: gradient_rows<6, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
     }
 }
 
@@ -383,7 +386,7 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
     const ptrdiff_t gs = w + 2;
     float *g = ws.grad.get() + gs + 1;
     if (j.mode == kMagnitude) {
-        gradient_plane<false>(b, bs, g, gs, nullptr, j);
+        gradient_plane<false>(b, bs, g, gs, nullptr, nullptr, j, rk);
         for (int y = 0; y < h; y++) {
             const float *gr = g + y * gs;
             T *out = dst + y * ds;
@@ -399,7 +402,7 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
 
     uint8_t *dirs = ws.dir.get();
     uint8_t *cls = ws.cls.get() + (w + 2) + 1;
-    gradient_plane<true>(b, bs, g, gs, dirs, j);
+    gradient_plane<true>(b, bs, g, gs, dirs, ws.row.get(), j, rk);
     mirror_frame(g, gs, w, h, 1);
     suppress(g, gs, dirs, cls, j);
     hysteresis(cls, ws.stack.get(), w, h);

@@ -88,6 +88,22 @@ void test_direction() {
     }
     CHECK(tested > 19000);
     CHECK(mismatches == 0);
+
+    // Integer gradients right next to the 22.5 and 67.5 degree lines, against a
+    // long double angle (which resolves them at these magnitudes).
+    int near_mismatches = 0;
+    for (int i = 0; i < 20000; i++) {
+        const long ax = rand_int(1, 1 << 20);
+        const long double slope = rand_int(0, 1) ? 0.41421356237309504880L : 2.41421356237309504880L;
+        const long ay = std::lround(double(ax * slope)) + rand_int(-1, 1);
+        const float gx = float(rand_int(0, 1) ? ax : -ax), gy = float(rand_int(0, 1) ? ay : -ay);
+        long double t = std::atan2((long double)gy, (long double)gx);
+        if (t < 0)
+            t += 3.14159265358979323846264338327950288L;
+        int bin = int(t * 4 / 3.14159265358979323846264338327950288L + 0.5L) & 3;
+        near_mismatches += direction_bin(gx, gy) != bin;
+    }
+    CHECK(near_mismatches == 0);
 }
 
 template <class T>
@@ -167,6 +183,19 @@ void test_rows_simd(const RowKernels &simd) {
             c.hsum_store_u16(big.data(), taps.data(), ntaps, width, 65535, r1.data());
             simd.hsum_store_u16(big.data(), taps.data(), ntaps, width, 65535, r2.data());
             CHECK(r0.buf == r1.buf && r1.buf == r2.buf && r2.guards_intact());
+        }
+
+        // Directions, zeros and signs included.
+        {
+            std::vector<float> gx(wz), gy(wz);
+            for (size_t x = 0; x < wz; x++) {
+                gx[x] = rand_int(0, 4) ? float(rand_int(-40, 40)) : 0.0f;
+                gy[x] = rand_int(0, 4) ? std::uniform_real_distribution<float>(-90.0f, 90.0f)(rng) : 0.0f;
+            }
+            check::GuardedPlane<uint8_t> e1(width, 1), e2(width, 1);
+            c.directions(gx.data(), gy.data(), width, e1.data());
+            simd.directions(gx.data(), gy.data(), width, e2.data());
+            CHECK(e1.buf == e2.buf && e2.guards_intact());
         }
 
         // Values around the clamps and the .5 ties; gain as in mode 1.
