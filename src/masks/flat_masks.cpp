@@ -1,7 +1,5 @@
 // Flat-area masks: the sharpening limit mask, the main gradient mask and the
 // deband protection mask.
-#include <cmath>
-
 #include "format/depth.h"
 #include "masks/masks.h"
 #include "masks/util.h"
