@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -80,16 +81,26 @@ const RowKernels &row_kernels_c();
 // nullptr when this build has no AVX2 path; the caller checks the CPU.
 const RowKernels *row_kernels_avx2();
 
+// 64-byte aligned scratch arrays.
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+template <class T>
+using Buffer = std::unique_ptr<T[], FreeDeleter>;
+
+// Rows of the ring and the blur lines start on 64-byte boundaries.
+inline size_t aligned_floats(size_t n) { return (n + 15) & ~size_t(15); }
+
 // Scratch memory of one plane; sized by prepare(), reused across planes.
 struct Workspace {
-    std::unique_ptr<float[]> line;   // padded blur row
-    std::unique_ptr<float[]> row;    // blurred row before conversion
-    std::unique_ptr<float[]> ring;   // source rows as float, 2 * radius_v + 1 of them
-    std::unique_ptr<float[]> blur;   // (w + 4) x (h + 4), 2-sample mirrored frame
-    std::unique_ptr<float[]> grad;   // (w + 2) x (h + 2), 1-sample mirrored frame
-    std::unique_ptr<uint8_t[]> dir;
-    std::unique_ptr<uint8_t[]> cls;
-    std::unique_ptr<uint32_t[]> stack;
+    Buffer<float> line;   // two blur rows with mirrored ends
+    Buffer<float> row;    // two rows: blurred rows before conversion, or gx and gy
+    Buffer<float> ring;   // source rows as float, 2 * radius_v + 2 of them
+    Buffer<float> blur;   // (w + 4) x (h + 4), 2-sample mirrored frame
+    Buffer<float> grad;   // (w + 2) x (h + 2), 1-sample mirrored frame
+    Buffer<uint8_t> dir;
+    Buffer<uint8_t> cls;  // (w + 2) x (h + 2), zero frame
+    Buffer<uint32_t> stack;
     size_t line_cap = 0, row_cap = 0, ring_cap = 0, blur_cap = 0, grad_cap = 0, dir_cap = 0, cls_cap = 0, stack_cap = 0;
 
     // May throw std::bad_alloc.

@@ -107,32 +107,10 @@ void vsum2_avx2(const float *const *rows, const float *taps, int ntaps, int widt
 template <class T>
 void vsum_avx2(const T *const *rows, const float *taps, int ntaps, int width, float *dst) {
     int x = 0;
-    for (; x + 64 <= width; x += 64)
-        vsum_block<8>(rows, taps, ntaps, x, dst);
-    for (; x + 32 <= width; x += 32) {
-        const __m256 t0 = _mm256_set1_ps(taps[0]);
-        const T *r = rows[0] + x;
-        __m256 a0 = _mm256_mul_ps(t0, load8(r)), a1 = _mm256_mul_ps(t0, load8(r + 8));
-        __m256 a2 = _mm256_mul_ps(t0, load8(r + 16)), a3 = _mm256_mul_ps(t0, load8(r + 24));
-        for (int k = 1; k < ntaps; k++) {
-            const __m256 t = _mm256_set1_ps(taps[k]);
-            r = rows[k] + x;
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(t, load8(r)));
-            a1 = _mm256_add_ps(a1, _mm256_mul_ps(t, load8(r + 8)));
-            a2 = _mm256_add_ps(a2, _mm256_mul_ps(t, load8(r + 16)));
-            a3 = _mm256_add_ps(a3, _mm256_mul_ps(t, load8(r + 24)));
-        }
-        _mm256_storeu_ps(dst + x, a0);
-        _mm256_storeu_ps(dst + x + 8, a1);
-        _mm256_storeu_ps(dst + x + 16, a2);
-        _mm256_storeu_ps(dst + x + 24, a3);
-    }
-    for (; x + 8 <= width; x += 8) {
-        __m256 a = _mm256_mul_ps(_mm256_set1_ps(taps[0]), load8(rows[0] + x));
-        for (int k = 1; k < ntaps; k++)
-            a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(taps[k]), load8(rows[k] + x)));
-        _mm256_storeu_ps(dst + x, a);
-    }
+    for (; x + 32 <= width; x += 32)
+        vsum_block<4>(rows, taps, ntaps, x, dst);
+    for (; x + 8 <= width; x += 8)
+        vsum_block<1>(rows, taps, ntaps, x, dst);
     for (; x < width; x++) {
         float s = taps[0] * float(rows[0][x]);
         for (int k = 1; k < ntaps; k++)
@@ -143,32 +121,10 @@ void vsum_avx2(const T *const *rows, const float *taps, int ntaps, int width, fl
 
 void hsum_avx2(const float *src, const float *taps, int ntaps, int width, float *dst) {
     int x = 0;
-    for (; x + 64 <= width; x += 64)
-        hsum_block<8>(src, taps, ntaps, x, dst);
-    for (; x + 32 <= width; x += 32) {
-        const __m256 t0 = _mm256_set1_ps(taps[0]);
-        const float *s = src + x;
-        __m256 a0 = _mm256_mul_ps(t0, _mm256_loadu_ps(s)), a1 = _mm256_mul_ps(t0, _mm256_loadu_ps(s + 8));
-        __m256 a2 = _mm256_mul_ps(t0, _mm256_loadu_ps(s + 16)), a3 = _mm256_mul_ps(t0, _mm256_loadu_ps(s + 24));
-        for (int k = 1; k < ntaps; k++) {
-            const __m256 t = _mm256_set1_ps(taps[k]);
-            s = src + x + k;
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(t, _mm256_loadu_ps(s)));
-            a1 = _mm256_add_ps(a1, _mm256_mul_ps(t, _mm256_loadu_ps(s + 8)));
-            a2 = _mm256_add_ps(a2, _mm256_mul_ps(t, _mm256_loadu_ps(s + 16)));
-            a3 = _mm256_add_ps(a3, _mm256_mul_ps(t, _mm256_loadu_ps(s + 24)));
-        }
-        _mm256_storeu_ps(dst + x, a0);
-        _mm256_storeu_ps(dst + x + 8, a1);
-        _mm256_storeu_ps(dst + x + 16, a2);
-        _mm256_storeu_ps(dst + x + 24, a3);
-    }
-    for (; x + 8 <= width; x += 8) {
-        __m256 a = _mm256_mul_ps(_mm256_set1_ps(taps[0]), _mm256_loadu_ps(src + x));
-        for (int k = 1; k < ntaps; k++)
-            a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_set1_ps(taps[k]), _mm256_loadu_ps(src + x + k)));
-        _mm256_storeu_ps(dst + x, a);
-    }
+    for (; x + 32 <= width; x += 32)
+        hsum_block<4>(src, taps, ntaps, x, dst);
+    for (; x + 8 <= width; x += 8)
+        hsum_block<1>(src, taps, ntaps, x, dst);
     for (; x < width; x++) {
         float s = taps[0] * src[x];
         for (int k = 1; k < ntaps; k++)

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <type_traits>
 
 namespace orvo::tcanny {
@@ -120,7 +121,11 @@ void blur_plane(const T *src, ptrdiff_t stride, const PlaneJob &j, Workspace &ws
     std::vector<const float *> rows(static_cast<size_t>(slots));
     std::vector<int> held(static_cast<size_t>(slots), -1);
     float *ring = ws.ring.get();
-    float *lines[2] = {ws.line.get(), ws.line.get() + w + 2 * rh};
+    const ptrdiff_t ring_stride = ptrdiff_t(aligned_floats(size_t(w)));
+    // Each line keeps its middle (the vertical result) 64-byte aligned.
+    const size_t lead = aligned_floats(size_t(rh)) - size_t(rh);
+    const ptrdiff_t line_stride = ptrdiff_t(aligned_floats(aligned_floats(size_t(rh)) + size_t(w) + size_t(rh)));
+    float *lines[2] = {ws.line.get() + lead, ws.line.get() + lead + line_stride};
     static const float one = 1.0f;
     for (int y = 0; y < h; y += 2) {
         const int count = std::min(2, h - y);
@@ -130,7 +135,7 @@ void blur_plane(const T *src, ptrdiff_t stride, const PlaneJob &j, Workspace &ws
                 rows[size_t(k)] = src + ptrdiff_t(r) * stride;
             } else {
                 const int slot = r % slots;
-                float *dst = ring + ptrdiff_t(slot) * w;
+                float *dst = ring + ptrdiff_t(slot) * ring_stride;
                 if (held[size_t(slot)] != r) {
                     const T *s = src + ptrdiff_t(r) * stride;
                     vsum(&s, &one, 1, w, dst); // 1 * x: exact conversion
@@ -251,7 +256,7 @@ template <bool DIRS>
 void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tmp,
                     const PlaneJob &j, const RowKernels &rk) {
     const int w = j.width, h = j.height;
-    float *tx = tmp, *ty = tmp + w;
+    float *tx = tmp, *ty = tmp + aligned_floats(size_t(w));
     switch (j.op) {
     case 0: gradient_rows<0, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
     case 1: gradient_rows<1, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
@@ -364,7 +369,8 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
                           });
         } else {
             float *row = ws.row.get();
-            blur_plane<T>(src, ss, j, ws, vsum, rk, [row, w](int y) { return row + (y & 1) * w; },
+            const ptrdiff_t rs = ptrdiff_t(aligned_floats(size_t(w)));
+            blur_plane<T>(src, ss, j, ws, vsum, rk, [row, rs](int y) { return row + (y & 1) * rs; },
                           [&](int y, float *mid, float *line) {
                               if (nh > 1)
                                   hsum_store_for<T>(rk, line, j.taps_h, nh, w, j.peak, dst + y * ds);
@@ -416,10 +422,15 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
 }
 
 template <class T>
-void grow(std::unique_ptr<T[]> &p, size_t &cap, size_t n) {
+void grow(Buffer<T> &p, size_t &cap, size_t n) {
     if (cap >= n)
         return;
-    p.reset(new T[n]);
+    const size_t bytes = (n * sizeof(T) + 63) & ~size_t(63);
+    p.reset(static_cast<T *>(std::aligned_alloc(64, bytes)));
+    if (!p) {
+        cap = 0;
+        throw std::bad_alloc();
+    }
     cap = n;
 }
 
@@ -429,9 +440,10 @@ const RowKernels &row_kernels_c() { return kScalar; }
 
 void Workspace::prepare(const PlaneJob &j) {
     const size_t w = size_t(j.width), h = size_t(j.height);
-    grow(line, line_cap, 2 * (w + 2 * size_t(j.radius_h)));
-    grow(row, row_cap, 2 * w);
-    grow(ring, ring_cap, (2 * size_t(j.radius_v) + 2) * w);
+    const size_t rh = size_t(j.radius_h);
+    grow(line, line_cap, 2 * aligned_floats(aligned_floats(rh) + w + rh));
+    grow(row, row_cap, 2 * aligned_floats(w));
+    grow(ring, ring_cap, (2 * size_t(j.radius_v) + 2) * aligned_floats(w));
     if (j.mode != kBlur) {
         grow(blur, blur_cap, (w + 4) * (h + 4));
         grow(grad, grad_cap, (w + 2) * (h + 2));
