@@ -120,15 +120,18 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
     constexpr int NV = Lanes<L>::n;
     const int w = a.w, h = a.h, md = a.md, P = a.P;
     const int nu = 2 * md + 1;
-    const int rstride = w + 2 * PAD;           // padded rows
-    const int qoff = md + 1, qw = w + NV + 2 * md + 2 + NV; // Q covers p in [-md-1, w+NV+md], rounded up
+    const int rstride = w + 2 * PAD; // padded rows
+    // The plane is processed in column strips narrow enough for a strip's four pairs
+    // of Q arrays (all shifts) to stay in a 512 KiB L2 share.
+    int tw = int(393216 / (4 * nu * sizeof(L))) - 2 * md - 2 * NV;
+    tw = std::max(NV, tw / NV * NV);
+    const int qw = tw + 2 * md + 2 * NV + 2;
     const size_t rows_size = size_t(rstride) * size_t(h), gate_size = size_t(rstride) * 3;
     const size_t q_size = size_t(qw) * size_t(nu) * 4;
     auto &buf = Lanes<L>::buf(ws);
     buf.resize(rows_size + gate_size + q_size);
     L *rows = buf.data(), *up3 = rows + rows_size + PAD, *dn3 = up3 + rstride, *cand = dn3 + rstride;
     L *qbase = buf.data() + rows_size + gate_size;
-    std::fill(cand - PAD, cand - PAD + rstride, L(0));
     auto row = [&](int i) { return rows + size_t(i) * rstride + PAD; };
     for (int i = 0; i < h; i++) {
         const T *s = src + i * ss;
@@ -140,21 +143,6 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
         for (int x = w; x < w + PAD; x++)
             d[x] = L(s[w - 1]);
     }
-    int slot_pair[4] = {-1, -1, -1, -1};
-    auto qrow = [&](int pair, int u) { return qbase + (size_t((pair & 3) * nu + (u + md)) * qw) + qoff; };
-    auto ensure_pair = [&](int i) {
-        if (slot_pair[i & 3] == i)
-            return;
-        slot_pair[i & 3] = i;
-        const L *ra = row(i), *rb = row(i + 1);
-        for (int u = -md; u <= md; u++) {
-            L *qd = qrow(i, u);
-            for (int p = -qoff; p < qw - qoff - NV + 1; p += NV) {
-                const V v = sad3<V>(ra + p, rb + p - u);
-                std::memcpy(qd + p, &v, sizeof v);
-            }
-        }
-    };
 
     const L costcap = L(std::numeric_limits<L>::max() / 2);
     const V nt13 = V{} + L(std::min<int>(a.nt13, costcap)), nt19 = V{} + L(std::min<int>(a.nt19, costcap));
@@ -163,28 +151,44 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
     for (int i = 0; i < NV; i++)
         iota[i] = L(i);
 
+    for (int X0 = 1; X0 < w - 1; X0 += tw) {
+    const int X1 = std::min(X0 + tw, w - 1); // blocks start in [X0, X1)
+    const int qlo = X0 - md - 1;              // Q(p) of this strip is stored at index p - qlo
+    int slot_pair[4] = {-1, -1, -1, -1};
+    auto qrow = [&](int pair, int u) { return qbase + size_t((pair & 3) * nu + (u + md)) * qw; };
+    auto ensure_pair = [&](int i) {
+        if (slot_pair[i & 3] == i)
+            return;
+        slot_pair[i & 3] = i;
+        const L *ra = row(i), *rb = row(i + 1);
+        for (int u = -md; u <= md; u++) {
+            L *qd = qrow(i, u) - qlo;
+            for (int p = qlo; p <= X1 + NV + md; p += NV) {
+                const V v = sad3<V>(ra + p, rb + p - u);
+                std::memcpy(qd + p, &v, sizeof v);
+            }
+        }
+    };
+
     for (int y = 1; y < h - 1; y++) {
         const uint16_t *eu = E + (y - 1) * w, *ec = eu + w, *ed = ec + w;
         bool any_cand = false;
-        for (int x = 1; x < w - 1; x++) {
-            bool c = ec[x] == P && (ec[x - 1] == P || ec[x + 1] == P);
+        for (int x = X0; x < X1 + NV; x++) {
+            const bool c = x < w - 1 && ec[x] == P && (ec[x - 1] == P || ec[x + 1] == P);
             cand[x] = c ? L(-1) : L(0);
             any_cand |= c;
         }
         if (!any_cand)
             continue;
         const bool has_up2 = y > 1, has_dn2 = y < h - 2;
-        // gate lookups: an edge pixel within one column of j (columns outside the row are not edges)
-        for (int j = 0; j < w; j++) {
-            auto at = [&](const uint16_t *e, int c) { return c >= 0 && c < w && e[c] == P; };
+        // gate lookups: an edge pixel within one column of j; the reference clamps the
+        // mirrored (lower) side, so past the row that lookup repeats the border column
+        auto at = [&](const uint16_t *e, int c) { return c >= 0 && c < w && e[c] == P; };
+        for (int j = X0 - md - 1; j <= X1 + NV + md; j++) {
             up3[j] = (at(eu, j - 1) || at(eu, j) || at(eu, j + 1)) ? L(-1) : L(0);
-            dn3[j] = (at(ed, j - 1) || at(ed, j) || at(ed, j + 1)) ? L(-1) : L(0);
+            const bool dn = j < 0 ? ed[0] == P : j >= w ? ed[w - 1] == P : (at(ed, j - 1) || at(ed, j) || at(ed, j + 1));
+            dn3[j] = dn ? L(-1) : L(0);
         }
-        // the reference clamps the mirrored columns, so past the row the lookup repeats the border column
-        for (int j = -PAD; j < 0; j++)
-            dn3[j] = ed[0] == P ? L(-1) : L(0);
-        for (int j = w; j < w + PAD; j++)
-            dn3[j] = ed[w - 1] == P ? L(-1) : L(0);
         if (has_up2)
             ensure_pair(y - 2);
         ensure_pair(y - 1);
@@ -193,7 +197,8 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
             ensure_pair(y + 1);
         const L *r1 = row(y - 1), *r0 = row(y), *n1 = row(y + 1);
 
-        for (int x0 = 1; x0 < w - 1; x0 += NV) {
+        for (int x0 = X0; x0 < X1; x0 += NV) {
+            const int xo = x0 - qlo;
             const V cm = load<V>(cand + x0);
             if (!any(cm))
                 continue;
@@ -211,7 +216,7 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
                     m &= load<V>(dn3 + x0 - u);
                 if (!any(m))
                     continue;
-                const L *q0 = qrow(y, u) + x0, *qm = qrow(y - 1, u) + x0;
+                const L *q0 = qrow(y, u) + xo, *qm = qrow(y - 1, u) + xo;
                 const V sn = load<V>(q0), ns = load<V>(q0 + u);
                 const V ps = load<V>(qm), sp = load<V>(qm + u);
                 V B = sn + sp + ps + ns, Dc = sp + ns, Ec = sn + ps;
@@ -220,7 +225,7 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
                 bestB = t ? B : bestB;
                 dB = t ? uv : dB;
                 if (has_up2) {
-                    const L *q2r = qrow(y - 2, u) + x0;
+                    const L *q2r = qrow(y - 2, u) + xo;
                     const V p2 = load<V>(q2r), q2 = load<V>(q2r + u);
                     V A = B + p2 + q2;
                     Dc += q2;
@@ -230,7 +235,7 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
                     dA = t ? uv : dA;
                 }
                 if (has_dn2) {
-                    const L *q1r = qrow(y + 1, u) + x0;
+                    const L *q1r = qrow(y + 1, u) + xo;
                     const V w2 = load<V>(q1r), m2 = load<V>(q1r + u);
                     V C = B + m2 + w2;
                     Dc += m2;
@@ -255,7 +260,7 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
             std::memcpy(lanes[4], &dE, sizeof dE);
             uint16_t *d = D + y * w;
             for (int g = 0; g < NV; g += 8) {
-                V8 dv[5];
+                V8 dv[5] = {};
                 for (int j = 0; j < 5; j++)
                     for (int i = 0; i < 8; i++)
                         dv[j][i] = lanes[j][g + i];
@@ -267,6 +272,7 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
                         d[x0 + g + i] = uint16_t(res[i]);
             }
         }
+    }
     }
 }
 
