@@ -5,14 +5,39 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 
 namespace {
 
 using namespace orvo;
 namespace tc = orvo::tcanny;
 
+// Scratch memory reused across frames: one workspace per frame in flight, kept
+// until the filter is freed (fresh allocations each frame cost page faults).
+class WorkspacePool {
+public:
+    std::unique_ptr<tc::Workspace> take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (free_.empty())
+            return std::make_unique<tc::Workspace>();
+        auto ws = std::move(free_.back());
+        free_.pop_back();
+        return ws;
+    }
+    void give(std::unique_ptr<tc::Workspace> ws) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(std::move(ws));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<tc::Workspace>> free_;
+};
+
 struct TCannyData {
     Node node;
+    WorkspacePool pool;
     const VSVideoInfo *vi = nullptr;
     std::array<bool, 3> process{};
     std::array<std::vector<float>, 3> taps_h, taps_v;
@@ -39,8 +64,10 @@ const VSFrame *VS_CC tcanny_get_frame(int n, int reason, void *instance, void **
     FrameRef src(api->getFrameFilter(n, d->node.get(), ctx), api);
     VSFrame *dst = new_frame_sharing(src.get(), d->process, core, api);
     const VSVideoFormat &f = d->vi->format;
+    std::unique_ptr<tc::Workspace> held;
     try {
-        tc::Workspace ws;
+        held = d->pool.take();
+        tc::Workspace &ws = *held;
         for (int p = 0; p < f.numPlanes; p++) {
             if (!d->process[p])
                 continue;
@@ -62,8 +89,9 @@ const VSFrame *VS_CC tcanny_get_frame(int n, int reason, void *instance, void **
     } catch (const std::bad_alloc &) {
         api->freeFrame(dst);
         api->setFilterError("TCanny: out of memory", ctx);
-        return nullptr;
+        return nullptr; // the workspace is dropped with `held`
     }
+    d->pool.give(std::move(held));
     return dst;
 }
 
