@@ -200,3 +200,17 @@ def test_minblur_16bit_median_through_12_bits(ctx, core):
     assert down.dependencies[0] == clip
     le = as_list(limit._inputs["expr"])
     assert le[0] == le[1] != "" and le[2] == ""
+
+
+def test_minblur_16bit_wide_radius_renders(ctx):
+    need("rgvs")
+    need("ctmf")
+    need("fmtc")
+    planes = [noise((12, 16), s).astype(np.uint16) * 256 for s in (11, 12, 13)]
+    c = clip_from_planes(planes, vs.YUV444P16)
+    got = planes_of(ctx.MinBlur(c, r=2, planes=[0]).get_frame(0))
+    np.testing.assert_array_equal(got[1], planes[1])
+    np.testing.assert_array_equal(got[2], planes[2])
+    # Smoothing never leaves the range of the input plane.
+    assert np.any(got[0] != planes[0])
+    assert planes[0].min() <= got[0].min() and got[0].max() <= planes[0].max()
