@@ -107,11 +107,12 @@ const RowKernels kScalar = {
 
 // Blurs every row of the plane. out_row(y) gives where the vertical pass of row
 // y goes when there is no horizontal pass; finish(y, mid, line) then completes
-// the row (mid: vertical result, line: the same with mirrored ends). Rows are made two at a time, which lets the
-// vertical pass load each source row once for both. Integer rows are converted
-// to float once and kept in a ring of 2 * radius_v + 2 rows: the rows a pair of
-// output rows needs are a run of at most that many consecutive source rows, so
-// `row % ring` never collides within it.
+// the row (mid: vertical result, line: the same with mirrored ends).
+// Rows are made two at a time, which lets the vertical pass load each source
+// row once for both. Integer rows are converted to float once and kept in a
+// ring of 2 * radius_v + 2 rows: the rows a pair of output rows needs are a run
+// of at most that many consecutive source rows (or all rows of a smaller
+// plane), so `row % ring` never collides within it.
 template <class T, class VSum, class Out, class Finish>
 void blur_plane(const T *src, ptrdiff_t stride, const PlaneJob &j, Workspace &ws, VSum vsum, const RowKernels &rk,
                 Out out_row, Finish finish) {

@@ -25,9 +25,13 @@ public:
         free_.pop_back();
         return ws;
     }
-    void give(std::unique_ptr<tc::Workspace> ws) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        free_.push_back(std::move(ws));
+    // Never throws: a workspace that cannot be kept is dropped.
+    void give(std::unique_ptr<tc::Workspace> ws) noexcept {
+        try {
+            std::lock_guard<std::mutex> lock(mutex_);
+            free_.push_back(std::move(ws));
+        } catch (...) {
+        }
     }
 
 private:
@@ -90,6 +94,10 @@ const VSFrame *VS_CC tcanny_get_frame(int n, int reason, void *instance, void **
         api->freeFrame(dst);
         api->setFilterError("TCanny: out of memory", ctx);
         return nullptr; // the workspace is dropped with `held`
+    } catch (const std::exception &e) {
+        api->freeFrame(dst);
+        api->setFilterError((std::string("TCanny: ") + e.what()).c_str(), ctx);
+        return nullptr;
     }
     d->pool.give(std::move(held));
     return dst;
