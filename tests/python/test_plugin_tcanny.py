@@ -123,13 +123,16 @@ def test_kroon_16bit_is_not_clamped(tc):
     assert out[2, 3:7].tolist() == [0, 950, 950, 0]
 
 
+DIAG = np.array([[0, 0, 0, 0, 0],
+                 [0, 0, 0, 0, 20],
+                 [0, 0, 0, 20, 20],
+                 [0, 0, 20, 20, 20],
+                 [0, 20, 20, 20, 20]], np.uint8)
+
+
 def test_magnitude_on_5x5_diagonal(tc):
     # Diagonal step: gx and gy both contribute; values worked out by hand.
-    a = np.array([[0, 0, 0, 0, 0],
-                  [0, 0, 0, 0, 20],
-                  [0, 0, 0, 20, 20],
-                  [0, 0, 20, 20, 20],
-                  [0, 20, 20, 20, 20]], np.uint8)
+    a = DIAG
     out = render(gray(a).tcanny.TCanny(sigma=0, mode=1, op=0))[0]
     # Centre (2, 2): f - d = 20, b - h = 0 - 20 -> sqrt(800) = 28.28 -> 28
     assert out[2, 2] == 28
@@ -145,6 +148,20 @@ def test_magnitude_on_5x5_diagonal(tc):
     sobel = render(gray(a).tcanny.TCanny(sigma=0, mode=1, op=2))[0]
     # Centre: gx = (20+40+20) - (0+0+20) = 60, gy = (0+0+20) - (20+40+20) = -60 -> 84.85
     assert sobel[2, 2] == 85
+
+
+@pytest.mark.parametrize("t_h,t_l,rows", [
+    # The 28s (diagonal gradient, compared along 135 degrees) are strong; the 20s
+    # at (4, 1) and (1, 4) are strong with t_h=8, weak but attached with t_h=25,
+    # and below t_l=21.
+    (8, 1, [".....", "...##", "..##.", ".##..", ".#..."]),
+    (25, 1, [".....", "...##", "..##.", ".##..", ".#..."]),
+    (25, 21, [".....", "...#.", "..##.", ".##..", "....."]),
+    (30, 1, ["....."] * 5),
+])
+def test_edges_on_5x5_diagonal(tc, t_h, t_l, rows):
+    out = render(gray(DIAG).tcanny.TCanny(sigma=0, mode=0, op=0, t_h=t_h, t_l=t_l))[0]
+    assert ["".join("#" if v == 255 else "." for v in r) for r in out] == rows
 
 
 def test_scale_rounds_half_up(tc):
