@@ -75,11 +75,15 @@ inline void cswap(V8 &a, V8 &b) {
     a = lo;
 }
 
+typedef int16_t I16x8 __attribute__((vector_size(16)));
+inline V8 widen8(const int32_t *p) { return load<V8>(p); }
+inline V8 widen8(const int16_t *p) { return __builtin_convertvector(load<I16x8>(p), V8); }
+
 constexpr int NET5[9][2] = {{0, 1}, {3, 4}, {2, 4}, {2, 3}, {0, 3}, {0, 2}, {1, 4}, {1, 3}, {1, 2}};
 
 // vote_dirs() per lane: d[] holds the five winners, `none` where a search found nothing.
 inline V8 vote_v(V8 *d, int none, int N, int q) {
-    const V8 big = V8{} + INT32_MAX;
+    const V8 big = V8{} + (1 << 29); // above any map value, and sums of two cannot overflow
     V8 n = V8{};
     for (int j = 0; j < 5; j++) {
         const V8 absent = d[j] == none;
@@ -260,10 +264,9 @@ void search(const T *src, ptrdiff_t ss, const uint16_t *E, uint16_t *D, const Se
             std::memcpy(lanes[4], &dE, sizeof dE);
             uint16_t *d = D + y * w;
             for (int g = 0; g < NV; g += 8) {
-                V8 dv[5] = {};
+                V8 dv[5];
                 for (int j = 0; j < 5; j++)
-                    for (int i = 0; i < 8; i++)
-                        dv[j][i] = lanes[j][g + i];
+                    dv[j] = widen8(lanes[j] + g);
                 int32_t res[8];
                 const V8 r = vote_v(dv, none, a.N, a.q);
                 std::memcpy(res, &r, sizeof res);
@@ -308,7 +311,7 @@ struct NearMedian {
 
 template <int C, class Net>
 inline NearMedian<C> near_median(V8 *v, const Net &net, V8 vP, int N, int q, int s) {
-    const V8 big = V8{} + INT32_MAX;
+    const V8 big = V8{} + (1 << 29); // above any map value, and sums of two cannot overflow
     NearMedian<C> r;
     r.n = V8{};
     for (int j = 0; j < C; j++) {

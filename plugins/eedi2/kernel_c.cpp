@@ -362,8 +362,13 @@ struct Pipeline {
                     if (off(r))
                         break;
                 }
-                if (back == INT_MIN || fwd == INT_MIN)
+                // Every pixel between l and r finds the same l and r and writes the same values,
+                // so the fast path handles the run once.
+                const int run_end = isa == Isa::scalar ? x : r - 1;
+                if (back == INT_MIN || fwd == INT_MIN) {
+                    x = run_end;
                     continue;
+                }
                 // rows two above / below, with the mask rows around them
                 bool top = k >= 1 && a >= 1, bot = k + 1 <= h - 1 && a + 2 <= h - 1;
                 int tmin = INT_MAX, tmax = INT_MIN, bmin = INT_MAX, bmax = INT_MIN;
@@ -397,6 +402,7 @@ struct Pipeline {
                     for (int j = 0; j < gap; j++)
                         o[l + 1 + j] = Map(back + int(double(float(j) * step) + 0.5));
                 }
+                x = run_end;
             }
         }
     }
