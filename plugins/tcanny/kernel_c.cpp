@@ -181,74 +181,78 @@ void mirror_frame(float *origin, ptrdiff_t stride, int w, int h, int pad) {
 
 // Gradient magnitude (and direction bins when `dirs` is set) of the blurred
 // plane `b` (2-sample mirrored frame) into `g`.
+// One row; the restrict-qualified parameters let the loop vectorise.
+template <int OP, bool DIRS>
+void gradient_row(const float *__restrict m2, const float *__restrict m1, const float *__restrict c0,
+                  const float *__restrict p1, const float *__restrict p2, float *__restrict gr, float *__restrict rx,
+                  float *__restrict ry, int w, float scale) {
+    for (int x = 0; x < w; x++) {
+        // a b c / d e f / g h i
+        const float a = m1[x - 1], bb = m1[x], c = m1[x + 1];
+        const float d = c0[x - 1], f = c0[x + 1];
+        const float gg = p1[x - 1], hh = p1[x], i = p1[x + 1];
+        float gx = 0.0f, gy = 0.0f;
+        if constexpr (OP == 5) {
+            const float ring[8] = {a, bb, c, f, i, hh, gg, d};
+            float total = 0.0f;
+            for (float v : ring)
+                total += v;
+            float best = 0.0f;
+            for (int k = 0; k < 8; k++) {
+                float run = ring[k] + ring[(k + 1) & 7] + ring[(k + 2) & 7];
+                float r = std::fabs(5.0f * run - 3.0f * (total - run));
+                best = std::max(best, r);
+            }
+            gr[x] = scale * best;
+            continue;
+        } else if constexpr (OP == 0) {
+            gx = f - d;
+            gy = bb - hh;
+        } else if constexpr (OP == 1) {
+            gx = (c + f + i - a - d - gg) / 2.0f;
+            gy = (a + bb + c - gg - hh - i) / 2.0f;
+        } else if constexpr (OP == 2) {
+            gx = (c + 2.0f * f + i) - (a + 2.0f * d + gg);
+            gy = (a + 2.0f * bb + c) - (gg + 2.0f * hh + i);
+        } else if constexpr (OP == 3) {
+            gx = 3.0f * c + 10.0f * f + 3.0f * i - 3.0f * a - 10.0f * d - 3.0f * gg;
+            gy = 3.0f * a + 10.0f * bb + 3.0f * c - 3.0f * gg - 10.0f * hh - 3.0f * i;
+        } else if constexpr (OP == 4) {
+            gx = 17.0f * c + 61.0f * f + 17.0f * i - 17.0f * a - 61.0f * d - 17.0f * gg;
+            gy = 17.0f * a + 61.0f * bb + 17.0f * c - 17.0f * gg - 61.0f * hh - 17.0f * i;
+        } else { // 6: 5x5 FDoG, weights 1 2 3 2 1 across the difference
+            const float *r[5] = {m2, m1, c0, p1, p2};
+            constexpr float wt[5] = {1.0f, 2.0f, 3.0f, 2.0f, 1.0f};
+            for (int k = 0; k < 5; k++) {
+                const float *row = r[k];
+                gx += wt[k] * (row[x + 1] + row[x + 2] - row[x - 1] - row[x - 2]);
+            }
+            for (int k = 0; k < 5; k++) {
+                const int dx = x + k - 2;
+                gy += wt[k] * (m2[dx] + m1[dx] - p1[dx] - p2[dx]);
+            }
+        }
+        const float sx = scale * gx, sy = scale * gy;
+        gr[x] = std::sqrt(sx * sx + sy * sy);
+        if constexpr (DIRS) {
+            rx[x] = sx;
+            ry[x] = sy;
+        }
+    }
+}
+
 template <int OP, bool DIRS>
 void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tx, float *ty, int w,
                    int h, float scale, const RowKernels &rk) {
     for (int y = 0; y < h; y++) {
-        const float *m2 = b + (y - 2) * bs, *m1 = b + (y - 1) * bs, *c0 = b + y * bs, *p1 = b + (y + 1) * bs,
-                    *p2 = b + (y + 2) * bs;
-        float *__restrict gr = g + y * gs;
-        float *__restrict rx = tx;
-        float *__restrict ry = ty;
-        for (int x = 0; x < w; x++) {
-            // a b c / d e f / g h i
-            const float a = m1[x - 1], bb = m1[x], c = m1[x + 1];
-            const float d = c0[x - 1], f = c0[x + 1];
-            const float gg = p1[x - 1], hh = p1[x], i = p1[x + 1];
-            float gx = 0.0f, gy = 0.0f;
-            if constexpr (OP == 5) {
-                const float ring[8] = {a, bb, c, f, i, hh, gg, d};
-                float total = 0.0f;
-                for (float v : ring)
-                    total += v;
-                float best = 0.0f;
-                for (int k = 0; k < 8; k++) {
-                    float run = ring[k] + ring[(k + 1) & 7] + ring[(k + 2) & 7];
-                    float r = std::fabs(5.0f * run - 3.0f * (total - run));
-                    best = std::max(best, r);
-                }
-                gr[x] = scale * best;
-                continue;
-            } else if constexpr (OP == 0) {
-                gx = f - d;
-                gy = bb - hh;
-            } else if constexpr (OP == 1) {
-                gx = (c + f + i - a - d - gg) / 2.0f;
-                gy = (a + bb + c - gg - hh - i) / 2.0f;
-            } else if constexpr (OP == 2) {
-                gx = (c + 2.0f * f + i) - (a + 2.0f * d + gg);
-                gy = (a + 2.0f * bb + c) - (gg + 2.0f * hh + i);
-            } else if constexpr (OP == 3) {
-                gx = 3.0f * c + 10.0f * f + 3.0f * i - 3.0f * a - 10.0f * d - 3.0f * gg;
-                gy = 3.0f * a + 10.0f * bb + 3.0f * c - 3.0f * gg - 10.0f * hh - 3.0f * i;
-            } else if constexpr (OP == 4) {
-                gx = 17.0f * c + 61.0f * f + 17.0f * i - 17.0f * a - 61.0f * d - 17.0f * gg;
-                gy = 17.0f * a + 61.0f * bb + 17.0f * c - 17.0f * gg - 61.0f * hh - 17.0f * i;
-            } else { // 6: 5x5 FDoG, weights 1 2 3 2 1 across the difference
-                const float *r[5] = {m2, m1, c0, p1, p2};
-                constexpr float wt[5] = {1.0f, 2.0f, 3.0f, 2.0f, 1.0f};
-                for (int k = 0; k < 5; k++) {
-                    const float *row = r[k];
-                    gx += wt[k] * (row[x + 1] + row[x + 2] - row[x - 1] - row[x - 2]);
-                }
-                for (int k = 0; k < 5; k++) {
-                    const int dx = x + k - 2;
-                    gy += wt[k] * (m2[dx] + m1[dx] - p1[dx] - p2[dx]);
-                }
-            }
-            const float sx = scale * gx, sy = scale * gy;
-            gr[x] = std::sqrt(sx * sx + sy * sy);
-            if constexpr (DIRS) {
-                rx[x] = sx;
-                ry[x] = sy;
-            }
-        }
+        gradient_row<OP, DIRS>(b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs,
+                               g + y * gs, tx, ty, w, scale);
         // Directions in a second loop so that both loops vectorise.
         if constexpr (DIRS) {
             if constexpr (OP == 5)
                 std::fill_n(dirs + ptrdiff_t(y) * w, w, uint8_t(0));
             else
-                rk.directions(rx, ry, w, dirs + ptrdiff_t(y) * w);
+                rk.directions(tx, ty, w, dirs + ptrdiff_t(y) * w);
         }
     }
 }
