@@ -133,6 +133,7 @@ void random_cases(int bits, int count, uint32_t seed) {
 }
 
 // A full-size plane (wide enough for the vector paths to run whole blocks) against the reference.
+// Wide planes make the vector search split the row into several column strips.
 template <class T>
 void large_plane(int bits, int w, int h, uint32_t seed) {
     std::mt19937 rng(seed);
@@ -141,6 +142,7 @@ void large_plane(int bits, int w, int h, uint32_t seed) {
     for (int pp : {1, 3}) {
         Params p;
         p.pp = pp;
+        p.maxd = pp == 1 ? 24 : 29;
         check::GuardedPlane<T> ref(w, 2 * h, 0), fast(w, 2 * h, 0);
         Workspace ws;
         run(src, ref, bits, 1, 0, p, ws, Isa::scalar);
@@ -159,5 +161,8 @@ int main() {
     random_cases<uint16_t>(16, 150, 3);
     large_plane<uint8_t>(8, 333, 61, 4);
     large_plane<uint16_t>(16, 301, 47, 5);
+    large_plane<uint8_t>(8, 2100, 19, 6);
+    large_plane<uint16_t>(16, 1201, 17, 7);
+    large_plane<uint16_t>(12, 977, 21, 8);
     return check::finish();
 }
