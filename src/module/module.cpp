@@ -76,6 +76,24 @@ PYBIND11_MODULE(orvolib, m) {
         "Internal, for tests: a per-call context built from `options`.");
     m.def("_resolve_hc2", &resolve_hc2, py::arg("hy"), py::arg("hc"), py::arg("hy2"), py::arg("hc2"),
           "Internal, for tests: the value of hc2 used by the first denoise pass.");
+    m.def("_namespace", [](const std::string &name) { return vs::ns(name); }, py::arg("name"),
+          "Internal, for tests: a namespace as the helpers reach it (our plugin loaded when missing).");
+    m.def(
+        "_call",
+        [](const std::string &ns_name, const std::string &fn_name, py::list pos, py::dict kw) {
+            std::vector<py::object> args;
+            for (py::handle a : pos)
+                args.push_back(py::reinterpret_borrow<py::object>(a));
+            std::vector<std::pair<std::string, py::object>> keep;
+            for (auto item : kw)
+                keep.emplace_back(py::str(item.first).cast<std::string>(), py::reinterpret_borrow<py::object>(item.second));
+            std::vector<vs::Kw> kws;
+            for (auto &[k, v] : keep)
+                kws.push_back({k.c_str(), v});
+            return vs::call(ns_name, fn_name, args, kws);
+        },
+        py::arg("namespace"), py::arg("function"), py::arg("args"), py::arg("kwargs"),
+        "Internal, for tests: a plugin call as the helpers make it.");
     m.def("_check_labels", &check_labels, py::arg("line"), py::arg("fallback"),
           "Internal, for tests: the labels check() reads from a source line.");
     m.def("_number_text", [](py::object v) { return vs::to_num(v).str(); }, py::arg("value"),

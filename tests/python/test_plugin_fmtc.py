@@ -226,7 +226,7 @@ def test_resample_ranges(fmtc):
     out = fmtc.resample(yuv, 16, 16, fulld=1)
     a = arrays(out)
     assert a[0][4, 4] == 65535 and a[1][4, 4] == 32768 and a[2][4, 4] == round(56 / 224 * 65535 + 0.5)
-    assert out.get_frame(0).props["_ColorRange"] == FULL
+    assert out.get_frame(0).props["_Range"] == FULL
     assert "_ColorRange" not in fmtc.resample(yuv, 16, 16, fulls=0).get_frame(0).props
     # Float input: limited 16-bit output of 0.5 luma.
     g = core.std.BlankClip(width=32, height=32, format=vs.GRAYS, color=0.5)
@@ -408,7 +408,7 @@ def test_bitdepth_exact_paths_and_props(fmtc):
     yuv = core.std.BlankClip(width=8, height=8, format=vs.YUV420P8, color=[16, 128, 128])
     out = fmtc.bitdepth(yuv, bits=16, fulls=0, fulld=1, dmode=1)
     assert [a[0, 0] for a in arrays(out)] == [0, 32768, 32768]
-    assert out.get_frame(0).props["_ColorRange"] == FULL
+    assert out.get_frame(0).props["_Range"] == FULL
     assert "_ColorRange" not in fmtc.bitdepth(yuv, bits=16).get_frame(0).props
     same = fmtc.bitdepth(yuv)
     assert same.format.id == vs.YUV420P8 and np.array_equal(arrays(same)[1], arrays(yuv)[1])

@@ -29,3 +29,23 @@ def test_doctor_lists_every_namespace():
     assert (out.returncode != 0) == bool(problems)
     assert any(line.startswith("  bm3d") and "installed" in line for line in lines)
     assert vs.__version__.release_major >= 74
+
+
+def test_helper_calls_leave_out_none_keywords():
+    from orvo import orvolib
+
+    clip = orvolib._call("std", "BlankClip", [], {"width": None, "height": 32, "format": vs.GRAY8})
+    assert (clip.width, clip.height) == (640, 32)  # width kept the plugin's default
+
+
+def test_missing_namespaces_are_reached_through_ours_or_znedi3():
+    from orvo import orvolib
+
+    if not hasattr(vs.core, "nnedi3") and hasattr(vs.core, "znedi3"):
+        assert orvolib._namespace("nnedi3").nnedi3.plugin.namespace == "znedi3"
+    for ns in plugins.available():
+        assert orvolib._namespace(ns) is not None and hasattr(vs.core, ns)
+    import pytest
+
+    with pytest.raises(AttributeError):
+        orvolib._namespace("no_such_namespace_here")
