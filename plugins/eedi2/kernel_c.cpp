@@ -65,7 +65,7 @@ struct Pipeline {
 
     int lim2(int v) const { return detail::lim2(v, N, q, s); }
 
-    // ---- 6.1 edge mask -------------------------------------------------------
+    // ---- edge mask -------------------------------------------------------
     void edge_mask(std::vector<Map> &E) const {
         std::fill(E.begin(), E.end(), Map(0));
         const EdgeArgs ea{s, P, LT, MT, VT};
@@ -81,7 +81,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.2 erode / dilate ----------------------------------------------------
+    // ---- erode / dilate ----------------------------------------------------
     void morph(const std::vector<Map> &in, std::vector<Map> &out, bool erode) const {
         out = in;
         for (int y = 1; y < h - 1; y++) {
@@ -104,7 +104,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.3 small horizontal gaps ---------------------------------------------
+    // ---- small horizontal gaps ---------------------------------------------
     void remove_gaps(const std::vector<Map> &in, std::vector<Map> &out) const {
         out = in;
         for (int y = 1; y < h - 1; y++) {
@@ -122,7 +122,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.4 direction estimate ------------------------------------------------
+    // ---- direction estimate ------------------------------------------------
     void estimate_dirs(const std::vector<Map> &E, std::vector<Map> &D) const {
         std::fill(D.begin(), D.end(), Map(P));
         for (int y = 1; y < h - 1; y++) {
@@ -205,7 +205,7 @@ struct Pipeline {
         return cnt;
     }
 
-    // ---- 6.5 filter directions -------------------------------------------------
+    // ---- filter directions -------------------------------------------------
     void filter_dirs(const std::vector<Map> &E, const std::vector<Map> &Din, std::vector<Map> &Dout) const {
         Dout = Din;
         for (int y = 1; y < h - 1; y++) {
@@ -221,7 +221,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.6 expand directions -------------------------------------------------
+    // ---- expand directions -------------------------------------------------
     void expand_dirs(const std::vector<Map> &E, const std::vector<Map> &Din, std::vector<Map> &Dout) const {
         Dout = Din;
         for (int y = 1; y < h - 1; y++) {
@@ -237,7 +237,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.7 consistency of the line ends --------------------------------------
+    // ---- consistency of the line ends --------------------------------------
     void consistency(const std::vector<Map> &E, const std::vector<Map> &Din, std::vector<Map> &Dout) const {
         Dout = Din;
         for (int y = 1; y < h - 1; y++) {
@@ -274,7 +274,7 @@ struct Pipeline {
     // Input rows above and below interpolated row k.
     int above(int k) const { return k + f - 1; }
 
-    // ---- 6.9 mark 2x directions ------------------------------------------------
+    // ---- mark 2x directions ------------------------------------------------
     void mark2x(const std::vector<Map> &E, const std::vector<Map> &D, std::vector<Map> &G) const {
         std::fill(G.begin(), G.end(), Map(P));
         for (int k = kbeg(); k <= kend(); k++) {
@@ -292,7 +292,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.10 filter 2x directions ---------------------------------------------
+    // ---- filter 2x directions ---------------------------------------------
     void filter2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
         Gout = Gin;
         ws.none_row.assign(size_t(w), Map(P)); // stands in for the rows above the first / below the last
@@ -312,7 +312,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.11 expand 2x directions ---------------------------------------------
+    // ---- expand 2x directions ---------------------------------------------
     void expand2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
         Gout = Gin;
         ws.none_row.assign(size_t(w), Map(P));
@@ -332,7 +332,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.12 fill gaps along a row ----------------------------------------------
+    // ---- fill gaps along a row ----------------------------------------------
     void fill2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
         Gout = Gin;
         for (int k = kbeg(); k <= kend(); k++) {
@@ -407,7 +407,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.13 interpolation along the directions (updates G in place) ----------
+    // ---- interpolation along the directions (updates G in place) ----------
     void interpolate(const std::vector<Map> &D, std::vector<Map> &G) const {
         for (int k = kbeg(); k <= kend(); k++) {
             const int a = above(k);
@@ -533,7 +533,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.14 consistency of the final directions ------------------------------
+    // ---- consistency of the final directions ------------------------------
     void post_consistency(const std::vector<Map> &GL, const std::vector<Map> &GS) const {
         for (int k = kbeg(); k <= kend(); k++) {
             const int a = above(k);
@@ -554,7 +554,7 @@ struct Pipeline {
         }
     }
 
-    // ---- 6.15 corners and junctions --------------------------------------------
+    // ---- corners and junctions --------------------------------------------
     void corner_flags(std::vector<uint8_t> &flags) const {
         static constexpr int k7[7] = {291, 3539, 15862, 26152, 15862, 3539, 291};
         static constexpr int k9[9] = {339, 1951, 6809, 14415, 18508, 14415, 6809, 1951, 339};

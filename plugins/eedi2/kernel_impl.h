@@ -151,7 +151,7 @@ void expand_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, co
 void filter_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, const uint16_t *g1,
                      const uint16_t *g2, uint16_t *out, int w, int P, int N, int q, int s);
 
-// Edge mask (6.1 of the notes) at column x of row c, with rows a above and n below.
+// Edge mask at column x of row c, with rows a above and n below.
 struct EdgeArgs {
     int s, P, lt;
     int64_t mt, vt; // mthresh^2 and 81*vthresh, unscaled
@@ -199,7 +199,7 @@ void post_row_avx2(const uint8_t *A, const uint8_t *B, const uint16_t *go, const
 void post_row_avx2(const uint16_t *A, const uint16_t *B, const uint16_t *go, const uint16_t *gn, uint16_t *o, int w,
                    int P, int N, int q, int s);
 
-// Interpolation of one row along the double-height directions (6.13 of the notes).
+// Interpolation of one row along the double-height directions.
 struct InterpArgs {
     int w, P, N, q, s;
     int nt4, nt7, nt8; // saturated multiples of NT
@@ -212,7 +212,7 @@ void interpolate_row_avx2(const uint8_t *A, const uint8_t *B, const uint16_t *UA
 void interpolate_row_avx2(const uint16_t *A, const uint16_t *B, const uint16_t *UA, const uint16_t *UB, uint16_t *G,
                           uint16_t *O, const InterpArgs &a, Workspace &ws);
 
-// Inputs of the direction search (6.4 of the notes): source plane, final edge mask, output map.
+// Inputs of the direction search: source plane, final edge mask, output map.
 struct SearchArgs {
     int w, h, md, P, N, q;
     int nt13, nt19; // 13*NT and 19*NT, saturated

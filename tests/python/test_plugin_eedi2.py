@@ -185,6 +185,23 @@ def test_16bit_matches_8bit_times_256(eedi2, field):
     assert np.mean(diff <= 128) > 0.995
 
 
+@pytest.mark.parametrize("bits", [8, 16])
+def test_post_processing_only_falls_back_to_vertical_average(eedi2, bits):
+    img = textured(64, 120, bits, seed=9)
+    clip = clip_from_planes([img], vs.GRAY8 if bits == 8 else vs.GRAY16)
+    out = {pp: render(eedi2.EEDI2(clip, field=1, pp=pp))[0].astype(np.int64) for pp in range(4)}
+    plain = np.repeat(img.astype(np.int64), 2, axis=0)
+    plain[1:-1:2] = vavg(img[:-1], img[1:])
+    changed1, changed2 = out[1] != out[0], out[2] != out[0]
+    assert changed1.any() and changed2.any()
+    np.testing.assert_array_equal(out[1][changed1], plain[changed1])
+    np.testing.assert_array_equal(out[2][changed2], plain[changed2])
+    np.testing.assert_array_equal(out[3], np.where(changed1 | changed2, plain, out[0]))
+    # the corner pass skips the first and last three row pairs and four columns at each side
+    assert not changed2[:7].any() and not changed2[-7:].any()
+    assert not changed2[:, :4].any() and not changed2[:, -4:].any()
+
+
 @pytest.mark.parametrize("fmt", [vs.GRAY8, vs.GRAY16])
 def test_map_outputs(eedi2, fmt):
     peak = (1 << vs.core.get_video_format(fmt).bits_per_sample) - 1
