@@ -44,6 +44,7 @@ template <class T> inline T mn(T a, T b) { return b < a ? b : a; }
 template <class T> inline T mx(T a, T b) { return a < b ? b : a; }
 // Only used where lo <= hi holds.
 template <class T> inline T clampv(T x, T lo, T hi) { return mn(mx(x, lo), hi); }
+template <class T> inline T med3(T a, T b, T c) { return mx(mn(a, b), mn(mx(a, b), c)); }
 template <class T> inline T absdiff(T a, T b) { return mx(a, b) - mn(a, b); }
 template <class T> inline void sort2(T &a, T &b) {
     T lo = mn(a, b);
@@ -135,6 +136,15 @@ inline T rg_pixel(T a1, T a2, T a3, T a4, T c, T a5, T a6, T a7, T a8) {
         T lo = mn(mn(mn(a1, a2), mn(a3, a4)), mn(mn(a5, a6), mn(a7, a8)));
         T hi = mx(mx(mx(a1, a2), mx(a3, a4)), mx(mx(a5, a6), mx(a7, a8)));
         return clampv(c, lo, hi);
+    } else if constexpr (Mode == 4) {
+        // Clamping c between the 4th and 5th smallest neighbour gives the 5th
+        // smallest of all nine: the 3x3 median, from sorted columns. Computed
+        // per pixel in registers; keeping the sorted columns in a buffer to
+        // share them between neighbours was slower (bound by loads/stores).
+        T l0 = mn(mn(a1, a4), a6), h0 = mx(mx(a1, a4), a6), m0 = med3(a1, a4, a6);
+        T l1 = mn(mn(a2, c), a7), h1 = mx(mx(a2, c), a7), m1 = med3(a2, c, a7);
+        T l2 = mn(mn(a3, a5), a8), h2 = mx(mx(a3, a5), a8), m2 = med3(a3, a5, a8);
+        return med3(mx(mx(l0, l1), l2), med3(m0, m1, m2), mn(mn(h0, h1), h2));
     } else if constexpr (Mode >= 2 && Mode <= 4) {
         T s[8] = {a1, a2, a3, a4, a5, a6, a7, a8};
         sort8(s);
@@ -371,52 +381,40 @@ constexpr int row_parity(int mode) {
 }
 
 // Modes whose 3x3 result factors into a per-column pass shared by three
-// outputs and a short horizontal pass. Mode 4 is the 3x3 median: clamping c
-// between the 4th and 5th smallest neighbour gives the 5th smallest of all
-// nine. The integer kernels 11/12/20 are exact sums, so splitting them into
-// column sums changes nothing.
+// outputs and a short horizontal pass: the integer kernels 11/12/20 are
+// exact sums, so splitting them into column sums changes nothing.
 template <int Mode, class T> constexpr bool blocked_mode() {
-    return Mode == 4 || (!std::is_floating_point_v<T> && (Mode == 11 || Mode == 12 || Mode == 20));
+    return (!std::is_floating_point_v<T> && (Mode == 11 || Mode == 12 || Mode == 20));
 }
 
-constexpr int kBlock = 256;
+constexpr int kBlock = 512;
 
-template <class T> inline T med3(T a, T b, T c) { return mx(mn(a, b), mn(mx(a, b), c)); }
 
-// Outputs x0 .. x0+kBlock-1 of one row from rows up/mid/dn.
-template <int Mode, class T> void rg_block(const T *up, const T *mid, const T *dn, T *out, int x0) {
+// Outputs x0 .. x0+n-1 (n <= kBlock) of one row from rows up/mid/dn.
+template <int Mode, class T> void rg_block(const T *up, const T *mid, const T *dn, T *out, int x0, int n) {
     using W = typename Tr<T>::W;
     const T *__restrict u = up + x0 - 1;
     const T *__restrict m = mid + x0 - 1;
     const T *__restrict d = dn + x0 - 1;
     T *__restrict o = out + x0;
-    if constexpr (Mode == 4) {
-        T lo[kBlock + 2], me[kBlock + 2], hi[kBlock + 2];
-        for (int i = 0; i < kBlock + 2; i++) {
-            T a = mn(u[i], m[i]), b = mx(u[i], m[i]);
-            lo[i] = mn(a, d[i]);
-            T c = mx(a, d[i]);
-            me[i] = mn(b, c);
-            hi[i] = mx(b, c);
-        }
-        for (int i = 0; i < kBlock; i++) {
-            T l = mx(mx(lo[i], lo[i + 1]), lo[i + 2]);
-            T h = mn(mn(hi[i], hi[i + 1]), hi[i + 2]);
-            o[i] = med3(l, med3(me[i], me[i + 1], me[i + 2]), h);
-        }
-    } else if constexpr (Mode == 11 || Mode == 12) {
+    if constexpr (Mode == 11 || Mode == 12) {
         W v[kBlock + 2];
-        for (int i = 0; i < kBlock + 2; i++)
+        for (int i = 0; i < n + 2; i++)
             v[i] = W(W(u[i]) + 2 * W(m[i]) + d[i]);
-        for (int i = 0; i < kBlock; i++)
+        for (int i = 0; i < n; i++)
             o[i] = T(W(v[i] + 2 * v[i + 1] + v[i + 2] + 8) >> 4);
     } else {
         W v[kBlock + 2];
-        for (int i = 0; i < kBlock + 2; i++)
+        for (int i = 0; i < n + 2; i++)
             v[i] = W(W(u[i]) + m[i] + d[i]);
-        for (int i = 0; i < kBlock; i++)
+        for (int i = 0; i < n; i++)
             o[i] = T(W(v[i] + v[i + 1] + v[i + 2] + 4) / 9u);
     }
+}
+
+template <int Mode, class T> void rg_row_blocked(const T *up, const T *mid, const T *dn, T *out, int w) {
+    for (int x0 = 1; x0 < w - 1; x0 += kBlock)
+        rg_block<Mode, T>(up, mid, dn, out, x0, std::min(kBlock, w - 1 - x0));
 }
 
 template <int Mode, class T>
@@ -440,19 +438,10 @@ void rg_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h) {
             out[x] = rg_pixel<Mode, T>(up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x], mid[x + 1], dn[x - 1], dn[x],
                                        dn[x + 1]);
         };
-        if constexpr (blocked_mode<Mode, T>()) {
-            if (w - 2 >= kBlock) {
-                int x0 = 1;
-                for (; x0 + kBlock <= w - 1; x0 += kBlock)
-                    rg_block<Mode, T>(up, mid, dn, out, x0);
-                if (x0 < w - 1)
-                    rg_block<Mode, T>(up, mid, dn, out, w - 1 - kBlock);
-            } else {
-                inner_columns<kChunk>(w, pixel);
-            }
-        } else {
+        if constexpr (blocked_mode<Mode, T>())
+            rg_row_blocked<Mode, T>(up, mid, dn, out, w);
+        else
             inner_columns<kChunk>(w, pixel);
-        }
         out[w - 1] = mid[w - 1];
     }
 }
