@@ -4,7 +4,7 @@
 // with coordinates clamped into the plane (the edge sample repeats at every
 // radius), so a constant plane stays constant and the result is always one
 // of the window's samples. Works for any plane size >= 1x1.
-//   radius 1: sorted column triples shared by neighbouring outputs;
+//   radius 1: median of nine from sorted column triples, in registers;
 //   radius 2, 3: a selection network (113 / 319 comparators) over whole rows;
 //   radius >= 4: a sliding histogram with an occupancy bitmap, walked in a snake (integer),
 //                a per-pixel selection (float, slow).

@@ -11,6 +11,7 @@
 
 // Per-element helpers must be inlined into the row loops to be vectorised.
 #define ORVO_CTMF_INLINE inline __attribute__((always_inline))
+#define ORVO_CTMF_INLINE_LAMBDA __attribute__((always_inline))
 
 namespace {
 
@@ -21,34 +22,48 @@ template <class T> ORVO_CTMF_INLINE T med3(T a, T b, T c) { return mx(mn(a, b), 
 inline int clampi(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // ---- radius 1 --------------------------------------------------------------
-// Each column of the window is sorted once (lo <= me <= hi) and shared by the
-// three outputs that see it; the median of nine is then
-// med3(max of the lows, median of the middles, min of the highs).
-// Columns -1 and w repeat columns 0 and w-1, so their sorted triples do too.
+// Median of nine from sorted columns: med3(max of the lows, median of the
+// middles, min of the highs). Computed per pixel in registers (sharing the
+// sorted columns through a buffer was bound by loads and stores). Inner
+// columns run as whole vectors; columns 0 and w-1 clamp their neighbours.
+template <class T> ORVO_CTMF_INLINE T median9(T a0, T a1, T a2, T b0, T b1, T b2, T c0, T c1, T c2) {
+    // columns (a0, b0, c0), (a1, b1, c1), (a2, b2, c2)
+    T l0 = mn(mn(a0, b0), c0), h0 = mx(mx(a0, b0), c0), m0 = med3(a0, b0, c0);
+    T l1 = mn(mn(a1, b1), c1), h1 = mx(mx(a1, b1), c1), m1 = med3(a1, b1, c1);
+    T l2 = mn(mn(a2, b2), c2), h2 = mx(mx(a2, b2), c2), m2 = med3(a2, b2, c2);
+    return med3(mx(mx(l0, l1), l2), med3(m0, m1, m2), mn(mn(h0, h1), h2));
+}
+
 template <class T> void median_r1(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h) {
-    std::vector<T> buf(3 * size_t(w + 2));
-    T *__restrict lo = buf.data();
-    T *__restrict me = lo + (w + 2);
-    T *__restrict hi = me + (w + 2);
+    constexpr int chunk = 64;
     for (int y = 0; y < h; y++) {
         const T *__restrict u = src + clampi(y - 1, 0, h - 1) * ss;
         const T *__restrict m = src + y * ss;
         const T *__restrict d = src + clampi(y + 1, 0, h - 1) * ss;
-        for (int j = 0; j < w; j++) {
-            T a = mn(u[j], m[j]), b = mx(u[j], m[j]);
-            T c = mx(a, d[j]);
-            lo[j + 1] = mn(a, d[j]);
-            me[j + 1] = mn(b, c);
-            hi[j + 1] = mx(b, c);
-        }
-        lo[0] = lo[1], me[0] = me[1], hi[0] = hi[1];
-        lo[w + 1] = lo[w], me[w + 1] = me[w], hi[w + 1] = hi[w];
         T *__restrict o = dst + y * ds;
-        for (int x = 0; x < w; x++) {
-            T l = mx(mx(lo[x], lo[x + 1]), lo[x + 2]);
-            T g = mn(mn(hi[x], hi[x + 1]), hi[x + 2]);
-            o[x] = med3(l, med3(me[x], me[x + 1], me[x + 2]), g);
+        auto at = [&](int x) {
+            int l = clampi(x - 1, 0, w - 1), c = clampi(x, 0, w - 1), r = clampi(x + 1, 0, w - 1);
+            return median9(u[l], u[c], u[r], m[l], m[c], m[r], d[l], d[c], d[r]);
+        };
+        auto inner = [&](int x) ORVO_CTMF_INLINE_LAMBDA {
+            o[x] = median9(u[x - 1], u[x], u[x + 1], m[x - 1], m[x], m[x + 1], d[x - 1], d[x], d[x + 1]);
+        };
+        o[0] = at(0);
+        if (w > 1)
+            o[w - 1] = at(w - 1);
+        if (w - 2 < chunk) {
+            for (int x = 1; x < w - 1; x++)
+                inner(x);
+            continue;
         }
+        // whole chunks of constant length, the last one overlapping its neighbour
+        int x0 = 1;
+        for (; x0 + chunk <= w - 1; x0 += chunk)
+            for (int i = 0; i < chunk; i++)
+                inner(x0 + i);
+        if (x0 < w - 1)
+            for (int i = 0; i < chunk; i++)
+                inner(w - 1 - chunk + i);
     }
 }
 
