@@ -85,15 +85,18 @@ constexpr int NET5[9][2] = {{0, 1}, {3, 4}, {2, 4}, {2, 3}, {0, 3}, {0, 2}, {1, 
 inline V8 vote_v(V8 *d, int none, int N, int q) {
     const V8 big = V8{} + (1 << 29); // above any map value, and sums of two cannot overflow
     V8 n = V8{};
+    #pragma GCC unroll 32
     for (int j = 0; j < 5; j++) {
         const V8 absent = d[j] == none;
         n -= ~absent;
         d[j] = absent ? big : d[j];
     }
+    #pragma GCC unroll 32
     for (const auto &c : NET5)
         cswap(d[c[0]], d[c[1]]);
     const V8 half = n >> 1;
     V8 hi = V8{}, lo = V8{};
+    #pragma GCC unroll 32
     for (int j = 0; j < 5; j++) {
         hi |= (half == j) & d[j];
         lo |= (half == j + 1) & d[j];
@@ -101,6 +104,7 @@ inline V8 vote_v(V8 *d, int none, int N, int q) {
     const V8 mid = (n & 1) != 0 ? hi : (lo + hi + 1) / 2; // truncation toward zero
     const V8 lim = (mid >= 13) | (mid <= -13) ? V8{} + 3 : V8{} + 2;
     V8 cnt = V8{}, sum = V8{};
+    #pragma GCC unroll 32
     for (int j = 0; j < 5; j++) {
         const V8 dj = d[j] - mid;
         const V8 keep = (n > j) & ((dj < 0 ? -dj : dj) <= lim);
@@ -314,15 +318,18 @@ inline NearMedian<C> near_median(V8 *v, const Net &net, V8 vP, int N, int q, int
     const V8 big = V8{} + (1 << 29); // above any map value, and sums of two cannot overflow
     NearMedian<C> r;
     r.n = V8{};
+    #pragma GCC unroll 32
     for (int j = 0; j < C; j++) {
         const V8 none = v[j] == vP;
         r.n -= ~none;
         v[j] = none ? big : v[j]; // sorts last and is never counted
     }
+    #pragma GCC unroll 32
     for (const auto &c : net)
         cswap(v[c[0]], v[c[1]]);
     const V8 half = r.n >> 1;
     V8 hi = V8{}, lo = V8{};
+    #pragma GCC unroll 32
     for (int j = 0; j < C; j++) {
         hi |= (half == j) & v[j];
         lo |= (half == j + 1) & v[j];
@@ -331,6 +338,7 @@ inline NearMedian<C> near_median(V8 *v, const Net &net, V8 vP, int N, int q, int
     r.lim = lim2_v(r.mid, N, q, s);
     r.cnt = V8{};
     r.sum = V8{};
+    #pragma GCC unroll 32
     for (int j = 0; j < C; j++) {
         const V8 keep = (r.n > j) & (vabs8(v[j] - r.mid) <= r.lim);
         r.cnt -= keep;
@@ -382,14 +390,8 @@ void expand_row_avx2(const uint16_t *t, const uint16_t *m, const uint16_t *b, co
     for (; x + 8 < w; x += 8) {
         const V8 centre = ld16(m + x);
         const V8 gate = (centre == vP) & ((ld16(g1 + x) == vP) | (ld16(g2 + x) == vP));
-        const unsigned bits = unsigned(_mm256_movemask_ps(reinterpret_cast<__m256>(gate)));
-        if (__builtin_popcount(bits) <= 3) { // usually sparse: per pixel is cheaper then
-            for (unsigned b2 = bits; b2; b2 &= b2 - 1) {
-                const int xi = x + __builtin_ctz(b2);
-                out[xi] = uint16_t(expand_px(t, m, b, xi, P, N, q, s));
-            }
+        if (!any(gate))
             continue;
-        }
         V8 v[8] = {ld16(t + x - 1), ld16(t + x),     ld16(t + x + 1), ld16(m + x - 1),
                    ld16(m + x + 1), ld16(b + x - 1), ld16(b + x),     ld16(b + x + 1)};
         const NearMedian<8> r = near_median<8>(v, NET8, vP, N, q, s);
