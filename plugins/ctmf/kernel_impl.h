@@ -72,87 +72,85 @@ template <class T> void median_r1(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t 
 // on 32 (64) inputs whose extra inputs are "larger than everything"
 // (comparators with them are resolved while building, as no-ops or renames),
 // then pruned to the comparators the middle output depends on: 113 (319)
-// comparators remain, each one min and one max over a run of 64 pixels.
-struct Network {
-    std::vector<std::pair<int, int>> cmp; // (a, b): a gets the min, b the max
+// comparators remain. Built at compile time so the fully unrolled network
+// works on values in registers, one vector of pixels at a time.
+template <int Real, int N, int MaxCmp> struct Network {
+    int a[MaxCmp] = {}, b[MaxCmp] = {}; // a gets the min, b the max
+    int count = 0;
     int out = 0;
 };
 
-inline Network build_median_network(int real, int n) {
-    std::vector<std::pair<int, int>> batcher;
-    for (int p = 1; p < n; p *= 2)
+template <int Real, int N, int MaxCmp> constexpr Network<Real, N, MaxCmp> build_median_network() {
+    int bi[MaxCmp] = {}, bj[MaxCmp] = {}; // comparators between real values, in order
+    int nreal = 0;
+    int slot[N] = {};
+    bool big[N] = {};
+    for (int i = 0; i < N; i++) {
+        slot[i] = i;
+        big[i] = i >= Real;
+    }
+    for (int p = 1; p < N; p *= 2)
         for (int k = p; k >= 1; k /= 2)
-            for (int j = k % p; j < n - k; j += 2 * k)
-                for (int i = 0; i < std::min(k, n - j - k); i++)
-                    if ((i + j) / (p * 2) == (i + j + k) / (p * 2))
-                        batcher.emplace_back(i + j, i + j + k);
-    std::vector<int> slot(size_t(n), 0);
-    std::vector<bool> big(size_t(n), false);
-    for (int i = 0; i < n; i++) {
-        slot[size_t(i)] = i;
-        big[size_t(i)] = i >= real;
-    }
-    std::vector<std::pair<int, int>> real_cmp;
-    for (auto [i, j] : batcher) {
-        if (big[size_t(j)])
-            continue; // max already in place
-        if (big[size_t(i)]) {
-            std::swap(slot[size_t(i)], slot[size_t(j)]);
-            big[size_t(i)] = false;
-            big[size_t(j)] = true;
-            continue;
+            for (int j = k % p; j < N - k; j += 2 * k)
+                for (int i = 0; i < (k < N - j - k ? k : N - j - k); i++) {
+                    if ((i + j) / (p * 2) != (i + j + k) / (p * 2))
+                        continue;
+                    const int x = i + j, y = i + j + k;
+                    if (big[y])
+                        continue; // the maximum is already in place
+                    if (big[x]) { // a rename: the real value moves down
+                        int t = slot[x];
+                        slot[x] = slot[y];
+                        slot[y] = t;
+                        big[x] = false;
+                        big[y] = true;
+                        continue;
+                    }
+                    bi[nreal] = slot[x];
+                    bj[nreal] = slot[y];
+                    nreal++;
+                }
+    Network<Real, N, MaxCmp> net;
+    net.out = slot[Real / 2];
+    bool need[N] = {};
+    need[net.out] = true;
+    int keep[MaxCmp] = {};
+    int nkeep = 0;
+    for (int c = nreal - 1; c >= 0; c--)
+        if (need[bi[c]] || need[bj[c]]) {
+            keep[nkeep++] = c;
+            need[bi[c]] = need[bj[c]] = true;
         }
-        real_cmp.emplace_back(slot[size_t(i)], slot[size_t(j)]);
+    for (int c = 0; c < nkeep; c++) {
+        net.a[c] = bi[keep[nkeep - 1 - c]];
+        net.b[c] = bj[keep[nkeep - 1 - c]];
     }
-    Network net;
-    net.out = slot[size_t(real / 2)];
-    std::vector<bool> need(size_t(real), false);
-    need[size_t(net.out)] = true;
-    for (auto it = real_cmp.rbegin(); it != real_cmp.rend(); ++it)
-        if (need[size_t(it->first)] || need[size_t(it->second)]) {
-            net.cmp.push_back(*it);
-            need[size_t(it->first)] = need[size_t(it->second)] = true;
-        }
-    std::reverse(net.cmp.begin(), net.cmp.end());
+    net.count = nkeep;
     return net;
 }
 
-template <int R> const Network &median_network() {
-    constexpr int n = (2 * R + 1) * (2 * R + 1);
-    static const Network net = build_median_network(n, n <= 32 ? 32 : 64);
-    return net;
+template <int R> struct MedianNet {
+    static constexpr int side = 2 * R + 1, real = side * side, n = real <= 32 ? 32 : 64;
+    static constexpr auto net = build_median_network<real, n, n * 9>();
+};
+
+// Median of the window whose top-left sample is rows[0][x].
+template <class T, int R> ORVO_CTMF_INLINE T window_median(const T *const *rows, int x) {
+    using M = MedianNet<R>;
+    T v[M::real];
+#pragma GCC unroll 64
+    for (int k = 0; k < M::real; k++)
+        v[k] = rows[k / M::side][x + k % M::side];
+#pragma GCC unroll 1024
+    for (int c = 0; c < M::net.count; c++) {
+        T p = v[M::net.a[c]], q = v[M::net.b[c]];
+        v[M::net.a[c]] = mn(p, q);
+        v[M::net.b[c]] = mx(p, q);
+    }
+    return v[M::net.out];
 }
 
 constexpr int kChunk = 64;
-
-// Outputs x0 .. x0+n-1 of one row; rows[dy] point at edge-replicated rows
-// with the sample of column x at index x + R. N > 0 fixes the length at
-// compile time (n == N), N == 0 takes n at run time.
-template <class T, int R, int N>
-void net_chunk(const T *const *rows, int x0, int n, T *out, T (&v)[(2 * R + 1) * (2 * R + 1)][kChunk]) {
-    constexpr int side = 2 * R + 1;
-    const int len = N > 0 ? N : n;
-    for (int k = 0; k < side * side; k++) {
-        const T *__restrict r = rows[k / side] + x0 + k % side;
-        T *__restrict o = v[k];
-        for (int i = 0; i < len; i++)
-            o[i] = r[i];
-    }
-    const Network &net = median_network<R>();
-    for (auto [a, b] : net.cmp) {
-        T *__restrict pa = v[a];
-        T *__restrict pb = v[b];
-        for (int i = 0; i < len; i++) {
-            T x = pa[i], y = pb[i];
-            pa[i] = mn(x, y);
-            pb[i] = mx(x, y);
-        }
-    }
-    const T *__restrict res = v[net.out];
-    T *__restrict o = out + x0;
-    for (int i = 0; i < len; i++)
-        o[i] = res[i];
-}
 
 template <class T, int R> void median_net(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h) {
     constexpr int side = 2 * R + 1;
@@ -167,21 +165,24 @@ template <class T, int R> void median_net(const T *src, ptrdiff_t ss, T *dst, pt
             p[R + w + i] = s[w - 1];
         }
     }
-    alignas(64) T v[side * side][kChunk];
     const T *rows[side];
     for (int y = 0; y < h; y++) {
         for (int dy = 0; dy < side; dy++)
             rows[dy] = pad.data() + clampi(y + dy - R, 0, h - 1) * pw;
-        T *o = dst + y * ds;
+        T *__restrict o = dst + y * ds;
         if (w < kChunk) {
-            net_chunk<T, R, 0>(rows, 0, w, o, v);
+            for (int x = 0; x < w; x++)
+                o[x] = window_median<T, R>(rows, x);
             continue;
         }
+        // whole chunks of constant length, the last one overlapping its neighbour
         int x0 = 0;
         for (; x0 + kChunk <= w; x0 += kChunk)
-            net_chunk<T, R, kChunk>(rows, x0, kChunk, o, v);
-        if (x0 < w) // overlap the previous chunk rather than run a short one
-            net_chunk<T, R, kChunk>(rows, w - kChunk, kChunk, o, v);
+            for (int i = 0; i < kChunk; i++)
+                o[x0 + i] = window_median<T, R>(rows, x0 + i);
+        if (x0 < w)
+            for (int i = 0; i < kChunk; i++)
+                o[w - kChunk + i] = window_median<T, R>(rows, w - kChunk + i);
     }
 }
 
