@@ -71,6 +71,16 @@ private:
     const VSAPI *api_;
 };
 
+// The one source frame of a get-frame call: requested on the initial call,
+// returned once ready; empty (no frame) otherwise.
+inline FrameRef source_frame(int n, int activation, VSNode *node, VSFrameContext *ctx, const VSAPI *api) {
+    if (activation == arInitial)
+        api->requestFrameFilter(n, node, ctx);
+    if (activation != arAllFramesReady)
+        return FrameRef(nullptr, api);
+    return FrameRef(api->getFrameFilter(n, node, ctx), api);
+}
+
 // Read access to the argument map of a create call.
 class Args {
 public:

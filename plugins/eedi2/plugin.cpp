@@ -40,14 +40,9 @@ struct EEDI2Data {
 const VSFrame *VS_CC eedi2_get_frame(int n, int activation, void *instance, void **, VSFrameContext *ctx,
                                      VSCore *core, const VSAPI *api) {
     auto *d = static_cast<EEDI2Data *>(instance);
-    if (activation == arInitial) {
-        api->requestFrameFilter(n, d->node.get(), ctx);
+    FrameRef src = source_frame(n, activation, d->node.get(), ctx, api);
+    if (!src.get())
         return nullptr;
-    }
-    if (activation != arAllFramesReady)
-        return nullptr;
-
-    FrameRef src(api->getFrameFilter(n, d->node.get(), ctx), api);
     const VSVideoFormat *fmt = api->getVideoFrameFormat(src.get());
     // modes 2 and 3 alternate the parity from frame to frame
     int f = d->field;

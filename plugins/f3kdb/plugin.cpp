@@ -89,14 +89,9 @@ double checked_sigma(const Args &args, const char *key, bool used) {
 const VSFrame *VS_CC deband_get_frame(int n, int activation, void *instance, void **, VSFrameContext *ctx,
                                       VSCore *core, const VSAPI *api) {
     auto *d = static_cast<DebandData *>(instance);
-    if (activation == arInitial) {
-        api->requestFrameFilter(n, d->node.get(), ctx);
+    FrameRef src = source_frame(n, activation, d->node.get(), ctx, api);
+    if (!src.get())
         return nullptr;
-    }
-    if (activation != arAllFramesReady)
-        return nullptr;
-
-    FrameRef src(api->getFrameFilter(n, d->node.get(), ctx), api);
     VSFrame *dst = nullptr;
     try {
         dst = new_frame_sharing(src.get(), d->process, core, api, &d->vi.format, d->vi.width, d->vi.height);

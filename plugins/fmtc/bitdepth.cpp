@@ -83,13 +83,9 @@ void process_plane(const VSFrame *src, VSFrame *dst, int p, const BitdepthData &
 const VSFrame *VS_CC bitdepth_get_frame(int n, int activation, void *instance, void **, VSFrameContext *ctx,
                                         VSCore *core, const VSAPI *api) {
     auto *d = static_cast<BitdepthData *>(instance);
-    if (activation == arInitial) {
-        api->requestFrameFilter(n, d->node.get(), ctx);
+    orvo::FrameRef src = orvo::source_frame(n, activation, d->node.get(), ctx, api);
+    if (!src.get())
         return nullptr;
-    }
-    if (activation != arAllFramesReady)
-        return nullptr;
-    orvo::FrameRef src(api->getFrameFilter(n, d->node.get(), ctx), api);
     const bool same = vsh::isSameVideoFormat(&d->vi.format, &d->src_fmt);
     VSFrame *dst;
     std::array<bool, 3> compute{true, true, true};

@@ -236,13 +236,9 @@ bool is_identity(const ResampleData &d, const PlanePlan &pp, int ss, int ds) {
 const VSFrame *VS_CC resample_get_frame(int n, int activation, void *instance, void **, VSFrameContext *ctx,
                                         VSCore *core, const VSAPI *api) {
     auto *d = static_cast<ResampleData *>(instance);
-    if (activation == arInitial) {
-        api->requestFrameFilter(n, d->node.get(), ctx);
+    orvo::FrameRef src = orvo::source_frame(n, activation, d->node.get(), ctx, api);
+    if (!src.get())
         return nullptr;
-    }
-    if (activation != arAllFramesReady)
-        return nullptr;
-    orvo::FrameRef src(api->getFrameFilter(n, d->node.get(), ctx), api);
     const VSMap *sprops = api->getFramePropertiesRO(src.get());
     const FieldState ss = field_state(sprops, api, n, d->interlaced, d->tff);
     const FieldState ds = field_state(sprops, api, n, d->interlacedd, d->tffd);

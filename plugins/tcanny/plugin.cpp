@@ -58,14 +58,9 @@ std::string num(double v) {
 const VSFrame *VS_CC tcanny_get_frame(int n, int reason, void *instance, void **, VSFrameContext *ctx, VSCore *core,
                                       const VSAPI *api) {
     auto *d = static_cast<TCannyData *>(instance);
-    if (reason == arInitial) {
-        api->requestFrameFilter(n, d->node.get(), ctx);
+    FrameRef src = source_frame(n, reason, d->node.get(), ctx, api);
+    if (!src.get())
         return nullptr;
-    }
-    if (reason != arAllFramesReady)
-        return nullptr;
-
-    FrameRef src(api->getFrameFilter(n, d->node.get(), ctx), api);
     VSFrame *dst = new_frame_sharing(src.get(), d->process, core, api);
     const VSVideoFormat &f = d->vi->format;
     std::unique_ptr<tc::Workspace> held;
