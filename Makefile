@@ -51,8 +51,11 @@ sanitize: setup
 bench: build
 	$(PY) bench/plugins.py
 
+# Built from the tracked files only, so in-place build outputs never reach the wheel.
 wheel: setup
-	$(PY) -m pip wheel --no-deps -w dist .
+	rm -rf build/wheel-src && mkdir -p build/wheel-src
+	git ls-files -z | xargs -0 cp --parents -t build/wheel-src
+	$(PY) -m pip wheel --no-deps -w dist build/wheel-src
 
 clean:
 	rm -rf $(BUILD) build-asan dist python/orvo/*.so python/orvo/plugins/*.so
