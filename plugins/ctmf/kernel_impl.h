@@ -200,20 +200,19 @@ public:
         : count_(size_t(1) << bits, 0), words_((size_t(1) << bits) / 64 + 1, 0),
           groups_(words_.size() / 64 + 1, 0) {}
 
+    // Branch-free bitmap upkeep: whether a count crosses zero is data-dependent
+    // and mispredicts constantly on sparse histograms.
     void add(int v) {
-        if (count_[size_t(v)]++ == 0) {
-            words_[size_t(v >> 6)] |= bit(v);
-            groups_[size_t(v >> 12)] |= bit(v >> 6);
-        }
+        count_[size_t(v)]++;
+        words_[size_t(v >> 6)] |= bit(v);
+        groups_[size_t(v >> 12)] |= bit(v >> 6);
         lt_ += v < m_;
     }
     void remove(int v) {
-        if (--count_[size_t(v)] == 0) {
-            uint64_t &word = words_[size_t(v >> 6)];
-            word &= ~bit(v);
-            if (!word)
-                groups_[size_t(v >> 12)] &= ~bit(v >> 6);
-        }
+        const uint64_t empty = --count_[size_t(v)] == 0;
+        uint64_t &word = words_[size_t(v >> 6)];
+        word &= ~(empty << (v & 63));
+        groups_[size_t(v >> 12)] &= ~(uint64_t(word == 0) << ((v >> 6) & 63));
         lt_ -= v < m_;
     }
     // The sample at 0-based rank k of the window (k < number of samples).
