@@ -389,7 +389,6 @@ template <int Mode, class T> constexpr bool blocked_mode() {
 
 constexpr int kBlock = 512;
 
-
 // Outputs x0 .. x0+n-1 (n <= kBlock) of one row from rows up/mid/dn.
 template <int Mode, class T> void rg_block(const T *up, const T *mid, const T *dn, T *out, int x0, int n) {
     using W = typename Tr<T>::W;
