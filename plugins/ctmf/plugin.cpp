@@ -34,13 +34,9 @@ template <class T> void run_plane(const Data &d, const VSFrame *src, VSFrame *ds
 const VSFrame *VS_CC get_frame(int n, int activation, void *instance, void **, VSFrameContext *ctx, VSCore *core,
                                const VSAPI *api) {
     auto *d = static_cast<Data *>(instance);
-    if (activation == arInitial) {
-        api->requestFrameFilter(n, d->clip.get(), ctx);
+    FrameRef src = source_frame(n, activation, d->clip.get(), ctx, api);
+    if (!src.get())
         return nullptr;
-    }
-    if (activation != arAllFramesReady)
-        return nullptr;
-    FrameRef src(api->getFrameFilter(n, d->clip.get(), ctx), api);
     const VSVideoFormat *f = api->getVideoFrameFormat(src.get());
     VSFrame *dst = new_frame_sharing(src.get(), d->process, core, api);
     try {
