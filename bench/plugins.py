@@ -23,9 +23,9 @@ from orvo import plugins as orvo_plugins  # noqa: E402
 def load_cases():
     cases = []
     for path in sorted(HERE.glob("cases_*.py")):
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        mod = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(mod)
+        found = importlib.util.spec_from_file_location(path.stem, path)
+        mod = importlib.util.module_from_spec(found)
+        found.loader.exec_module(mod)
         cases.extend(mod.CASES)
     return cases
 
