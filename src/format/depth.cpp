@@ -16,27 +16,10 @@ namespace {
 constexpr int kInteger = 0;
 constexpr int kFloat = 1;
 
-// Calls a function object with keywords whose value is None left out. The
-// thin layer resolves namespaces on the global core only; the zimg entry
+// The thin layer resolves namespaces on the global core only; the zimg entry
 // points are looked up on whichever core zDepth was given.
 py::object call_fn(const py::object &fn, py::object clip, const std::vector<vs::Kw> &kw) {
-    py::dict kwargs;
-    for (const auto &[key, value] : kw)
-        if (value && !value.is_none())
-            kwargs[key] = value;
-    return fn(clip, **kwargs);
-}
-
-bool has_attr(const py::object &obj, const char *name) {
-    PyObject *found = PyObject_GetAttrString(obj.ptr(), name);
-    if (found) {
-        Py_DECREF(found);
-        return true;
-    }
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError))
-        throw py::error_already_set();
-    PyErr_Clear();
-    return false;
+    return vs::call_object(fn, {clip}, kw);
 }
 
 // The standalone zimg plugin registers namespace "z"; which of its two
@@ -82,7 +65,7 @@ py::object zdepth_on(py::object core, py::object clip, py::object sample, py::ob
     int out_id = vs::query_format(in.color_family, clamp_int(to_i64(sample)), clamp_int(to_i64(depth)), in.ssw,
                                   in.ssh);
 
-    bool builtin_resizer = has_attr(core, "resize");
+    bool builtin_resizer = vs::has_attr(core, "resize");
     ZPlugin z = find_z_plugin(core);
 
     if (builtin_resizer) {

@@ -13,10 +13,8 @@ py::object core() { return module().attr("core"); }
 
 py::object attr(const char *name) { return module().attr(name); }
 
-namespace {
-
-bool core_has(const py::object &c, const std::string &name) {
-    PyObject *v = PyObject_GetAttrString(c.ptr(), name.c_str());
+bool has_attr(const py::object &obj, const char *name) {
+    PyObject *v = PyObject_GetAttrString(obj.ptr(), name);
     if (v) {
         Py_DECREF(v);
         return true;
@@ -27,13 +25,22 @@ bool core_has(const py::object &c, const std::string &name) {
     return false;
 }
 
-} // namespace
+py::object call_object(const py::object &fn, const std::vector<py::object> &pos, const std::vector<Kw> &kw) {
+    py::tuple args(pos.size());
+    for (size_t i = 0; i < pos.size(); i++)
+        args[i] = pos[i];
+    py::dict kwargs;
+    for (const auto &[key, value] : kw)
+        if (value && !value.is_none())
+            kwargs[key] = value;
+    return fn(*args, **kwargs);
+}
 
 py::object ns(const std::string &name) {
     py::object c = core();
-    if (core_has(c, name))
+    if (has_attr(c, name.c_str()))
         return c.attr(name.c_str());
-    if (name == "nnedi3" && core_has(c, "znedi3"))
+    if (name == "nnedi3" && has_attr(c, "znedi3"))
         return c.attr("znedi3");
     // Our own plugin for a namespace the core lacks.
     py::module_::import("orvo.plugins").attr("ensure")(name, c);
@@ -57,14 +64,7 @@ py::object fn(const std::string &ns_name, const std::string &fn_name) {
 
 py::object call(const std::string &ns_name, const std::string &fn_name, const std::vector<py::object> &pos,
                 const std::vector<Kw> &kw) {
-    py::tuple args(pos.size());
-    for (size_t i = 0; i < pos.size(); i++)
-        args[i] = pos[i];
-    py::dict kwargs;
-    for (const auto &[key, value] : kw)
-        if (value && !value.is_none())
-            kwargs[key] = value;
-    return fn(ns_name, fn_name)(*args, **kwargs);
+    return call_object(fn(ns_name, fn_name), pos, kw);
 }
 
 py::object call(const std::string &ns_name, const std::string &fn_name, std::initializer_list<py::object> pos,
@@ -87,11 +87,7 @@ py::object sibling(const std::string &name, py::object clip, const std::vector<K
     py::object *f = name == "ToYUV" ? to_yuv_fn : name == "ToRGB" ? to_rgb_fn : nullptr;
     if (!f)
         throw std::logic_error("sibling conversion " + name + " is not bound");
-    py::dict kwargs;
-    for (const auto &[key, value] : kw)
-        if (value && !value.is_none())
-            kwargs[key] = value;
-    return (*f)(clip, **kwargs);
+    return call_object(*f, {clip}, kw);
 }
 
 bool is_clip(py::handle obj) { return py::isinstance(obj, module().attr("VideoNode")); }

@@ -36,6 +36,11 @@ py::object fn(const std::string &ns_name, const std::string &fn_name);
 // Whether the namespace exists now or can be loaded.
 bool has_ns(const std::string &name);
 
+// Calls a function object with keywords whose value is None left out.
+py::object call_object(const py::object &fn, const std::vector<py::object> &pos, const std::vector<Kw> &kw);
+// Whether `obj` has attribute `name` (only AttributeError counts as "no").
+bool has_attr(const py::object &obj, const char *name);
+
 // Calls ns.fn(*pos, **kw) leaving out keywords whose value is None.
 py::object call(const std::string &ns_name, const std::string &fn_name, std::initializer_list<py::object> pos,
                 std::initializer_list<Kw> kw = {});
