@@ -36,6 +36,15 @@ inline void sort_small(int *v, int n) {
 // Median of a sorted list; an even count averages the middle pair, truncating toward 0.
 inline int median_sorted(const int *v, int n) { return (n & 1) ? v[n / 2] : (v[n / 2 - 1] + v[n / 2] + 1) / 2; }
 
+// Sum and count of the values of L[0..n) within lim of mid.
+inline void sum_near(const int *L, int n, int mid, int lim, int &sum, int &cnt) {
+    for (int i = 0; i < n; i++)
+        if (iabs(L[i] - mid) <= lim) {
+            sum += L[i];
+            cnt++;
+        }
+}
+
 // Combines the five winners of the direction search (NO_DIR = none) into one map value.
 inline int vote_dirs(const int *dirs, int N, int q) {
     int L[5], n = 0;
@@ -48,11 +57,7 @@ inline int vote_dirs(const int *dirs, int N, int q) {
     const int mid = median_sorted(L, n);
     const int lim = LIM[iabs(mid)] / 4 > 2 ? LIM[iabs(mid)] / 4 : 2;
     int sum = 0, cnt = 0;
-    for (int i = 0; i < n; i++)
-        if (iabs(L[i] - mid) <= lim) {
-            sum += L[i];
-            cnt++;
-        }
+    sum_near(L, n, mid, lim, sum, cnt);
     if (cnt < 2)
         return N;
     return N + int(float(sum) / float(cnt)) * (1 << q);
@@ -80,11 +85,7 @@ inline int filter_px(const uint16_t *t, const uint16_t *m, const uint16_t *b, in
     sort_small(L, n);
     const int mid = median_sorted(L, n), lim = lim2(mid, N, q, s);
     int sum = 0, cnt = 0;
-    for (int i = 0; i < n; i++)
-        if (iabs(L[i] - mid) <= lim) {
-            sum += L[i];
-            cnt++;
-        }
+    sum_near(L, n, mid, lim, sum, cnt);
     if (cnt < 4 || (cnt < 5 && m[x] == P))
         return P;
     return round_div(sum + mid, cnt + 1);
@@ -109,11 +110,7 @@ inline int mark2x_px(const uint16_t *ua, const uint16_t *uc, int x, int P, int N
     if (agree < 2)
         return P;
     int sum = 0, cnt = 0;
-    for (int i = 0; i < n; i++)
-        if (iabs(L[i] - mid) <= lim) {
-            sum += L[i];
-            cnt++;
-        }
+    sum_near(L, n, mid, lim, sum, cnt);
     if (cnt < n - 2 || cnt < 2)
         return P;
     return round_div(sum + mid, cnt + 1);
@@ -135,11 +132,7 @@ inline int expand_px(const uint16_t *t, const uint16_t *m, const uint16_t *b, in
     sort_small(L, n);
     const int mid = median_sorted(L, n), lim = lim2(mid, N, q, s);
     int sum = 0, cnt = 0;
-    for (int i = 0; i < n; i++)
-        if (iabs(L[i] - mid) <= lim) {
-            sum += L[i];
-            cnt++;
-        }
+    sum_near(L, n, mid, lim, sum, cnt);
     return cnt < 5 ? P : round_div(sum + mid, cnt + 1);
 }
 

@@ -6,6 +6,8 @@
 
 #include <immintrin.h>
 
+#include "avx2_load.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -13,13 +15,7 @@ namespace fmtc {
 
 namespace {
 
-inline __m256 load8(const uint8_t *p) {
-    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
-}
-inline __m256 load8(const uint16_t *p) {
-    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))));
-}
-inline __m256 load8(const float *p) { return _mm256_loadu_ps(p); }
+using orvo::avx2::load8;
 
 inline void transpose8(__m256 r[8]) {
     __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);

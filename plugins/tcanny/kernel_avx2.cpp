@@ -6,16 +6,12 @@
 #if defined(__AVX2__)
 #include <immintrin.h>
 
+#include "avx2_load.h"
+
 namespace orvo::tcanny {
 namespace {
 
-inline __m256 load8(const uint8_t *p) {
-    return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
-}
-inline __m256 load8(const uint16_t *p) {
-    return _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p))));
-}
-inline __m256 load8(const float *p) { return _mm256_loadu_ps(p); }
+using orvo::avx2::load8;
 
 // N accumulators of 8 lanes: enough independent add chains to hide the add latency.
 template <int N, class T>
