@@ -372,7 +372,8 @@ def test_argument_errors(tc, kwargs, fmt, size, message):
 def test_sizes_accepted(tc, kwargs, size):
     fmt = vs.YUV420P8 if "planes" in kwargs else vs.GRAY8
     c = vs.core.std.BlankClip(width=size[0], height=size[1], format=fmt, length=1)
-    c.tcanny.TCanny(**kwargs).get_frame(0)
+    frame = c.tcanny.TCanny(**kwargs).get_frame(0)
+    assert (frame.width, frame.height) == size
 
 
 def test_variable_format_is_refused(tc):
