@@ -292,28 +292,12 @@ struct Pipeline {
         }
     }
 
-    // ---- filter 2x directions ---------------------------------------------
-    void filter2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
-        Gout = Gin;
-        ws.none_row.assign(size_t(w), Map(P)); // stands in for the rows above the first / below the last
-        for (int k = kbeg(); k <= kend(); k++) {
-            const int a = above(k);
-            const Map *ea = E.data() + a * w, *ec = ea + w;
-            const Map *m = Gin.data() + k * w;
-            const Map *t = k >= 1 ? m - w : ws.none_row.data(), *b = k + 1 <= h - 1 ? m + w : ws.none_row.data();
-            Map *o = Gout.data() + k * w;
-            if (isa == Isa::avx2) {
-                filter_row_avx2(t, m, b, ea, ec, o, w, P, N, q, s);
-                continue;
-            }
-            for (int x = 1; x < w - 1; x++)
-                if (ea[x] == P || ec[x] == P)
-                    o[x] = Map(filter_px(t, m, b, x, P, N, q, s));
-        }
-    }
-
-    // ---- expand 2x directions ---------------------------------------------
-    void expand2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
+    // Rows of the double-height direction map that border an edge row: `row_avx2`
+    // or `px` (per column, scalar) rewrites them; the rows above the first and
+    // below the last read as "no direction".
+    template <class RowAvx2, class Px>
+    void neighbour_pass(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout,
+                        RowAvx2 row_avx2, Px px) const {
         Gout = Gin;
         ws.none_row.assign(size_t(w), Map(P));
         for (int k = kbeg(); k <= kend(); k++) {
@@ -323,13 +307,30 @@ struct Pipeline {
             const Map *t = k >= 1 ? m - w : ws.none_row.data(), *b = k + 1 <= h - 1 ? m + w : ws.none_row.data();
             Map *o = Gout.data() + k * w;
             if (isa == Isa::avx2) {
-                expand_row_avx2(t, m, b, ea, ec, o, w, P, N, q, s);
+                row_avx2(t, m, b, ea, ec, o, w, P, N, q, s);
                 continue;
             }
             for (int x = 1; x < w - 1; x++)
-                if (m[x] == P && (ea[x] == P || ec[x] == P))
-                    o[x] = Map(expand_px(t, m, b, x, P, N, q, s));
+                px(t, m, b, ea, ec, o, x);
         }
+    }
+
+    // ---- filter 2x directions ---------------------------------------------
+    void filter2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
+        neighbour_pass(E, Gin, Gout, filter_row_avx2,
+                       [&](const Map *t, const Map *m, const Map *b, const Map *ea, const Map *ec, Map *o, int x) {
+                           if (ea[x] == P || ec[x] == P)
+                               o[x] = Map(filter_px(t, m, b, x, P, N, q, s));
+                       });
+    }
+
+    // ---- expand 2x directions ---------------------------------------------
+    void expand2x(const std::vector<Map> &E, const std::vector<Map> &Gin, std::vector<Map> &Gout) const {
+        neighbour_pass(E, Gin, Gout, expand_row_avx2,
+                       [&](const Map *t, const Map *m, const Map *b, const Map *ea, const Map *ec, Map *o, int x) {
+                           if (m[x] == P && (ea[x] == P || ec[x] == P))
+                               o[x] = Map(expand_px(t, m, b, x, P, N, q, s));
+                       });
     }
 
     // ---- fill gaps along a row ----------------------------------------------

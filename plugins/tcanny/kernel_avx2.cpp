@@ -179,6 +179,19 @@ inline __m256i round_clamp(__m256 v, __m256 peak) {
     return _mm256_cvttps_epi32(v);
 }
 
+// Horizontal taps over 32 consecutive outputs, in four accumulators
+// (multiply then add, no fused rounding, like the scalar kernel).
+inline void hsum32(const float *src, const float *taps, int ntaps, __m256 acc[4]) {
+    const __m256 t0 = _mm256_set1_ps(taps[0]);
+    for (int i = 0; i < 4; i++)
+        acc[i] = _mm256_mul_ps(t0, _mm256_loadu_ps(src + 8 * i));
+    for (int k = 1; k < ntaps; k++) {
+        const __m256 t = _mm256_set1_ps(taps[k]);
+        for (int i = 0; i < 4; i++)
+            acc[i] = _mm256_add_ps(acc[i], _mm256_mul_ps(t, _mm256_loadu_ps(src + k + 8 * i)));
+    }
+}
+
 void hsum_store_u8_avx2(const float *src, const float *taps, int ntaps, int width, int peak, uint8_t *dst) {
     const __m256 p = _mm256_set1_ps(float(peak));
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
@@ -186,14 +199,7 @@ void hsum_store_u8_avx2(const float *src, const float *taps, int ntaps, int widt
     int x = 0;
     for (; x + 32 <= width; x += 32) {
         __m256 acc[4];
-        const __m256 t0 = _mm256_set1_ps(taps[0]);
-        for (int i = 0; i < 4; i++)
-            acc[i] = _mm256_mul_ps(t0, _mm256_loadu_ps(src + x + 8 * i));
-        for (int k = 1; k < ntaps; k++) {
-            const __m256 t = _mm256_set1_ps(taps[k]);
-            for (int i = 0; i < 4; i++)
-                acc[i] = _mm256_add_ps(acc[i], _mm256_mul_ps(t, _mm256_loadu_ps(src + x + k + 8 * i)));
-        }
+        hsum32(src + x, taps, ntaps, acc);
         __m256i ab = _mm256_packus_epi32(round_clamp(acc[0], p), round_clamp(acc[1], p));
         __m256i cd = _mm256_packus_epi32(round_clamp(acc[2], p), round_clamp(acc[3], p));
         __m256i packed = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(ab, cd), order);
@@ -212,14 +218,7 @@ void hsum_store_u16_avx2(const float *src, const float *taps, int ntaps, int wid
     int x = 0;
     for (; x + 32 <= width; x += 32) {
         __m256 acc[4];
-        const __m256 t0 = _mm256_set1_ps(taps[0]);
-        for (int i = 0; i < 4; i++)
-            acc[i] = _mm256_mul_ps(t0, _mm256_loadu_ps(src + x + 8 * i));
-        for (int k = 1; k < ntaps; k++) {
-            const __m256 t = _mm256_set1_ps(taps[k]);
-            for (int i = 0; i < 4; i++)
-                acc[i] = _mm256_add_ps(acc[i], _mm256_mul_ps(t, _mm256_loadu_ps(src + x + k + 8 * i)));
-        }
+        hsum32(src + x, taps, ntaps, acc);
         for (int i = 0; i < 4; i += 2) {
             __m256i packed = _mm256_packus_epi32(round_clamp(acc[i], p), round_clamp(acc[i + 1], p));
             _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x + 8 * i), _mm256_permute4x64_epi64(packed, 0xD8));
