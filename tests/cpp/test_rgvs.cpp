@@ -30,25 +30,35 @@ template <class N> N avg_down(N a, N b) {
 template <class N> N clampv(N x, N lo, N hi) { return x < lo ? lo : (x > hi ? hi : x); }
 template <class N> N ad(N a, N b) { return a > b ? a - b : b - a; }
 
+// Opposite-neighbour pairs in tie order P4, P2, P3, P1, and the first pair
+// with the smallest key.
+template <class N> struct RefPairs {
+    N lo[4], hi[4];
+    explicit RefPairs(const N n[9]) {
+        const N pp[4] = {n[3], n[1], n[2], n[0]}, pq[4] = {n[5], n[7], n[6], n[8]};
+        for (int i = 0; i < 4; i++) {
+            lo[i] = std::min(pp[i], pq[i]);
+            hi[i] = std::max(pp[i], pq[i]);
+        }
+    }
+};
+
+template <class Key> int best_pair(Key key) {
+    int k = 0;
+    for (int i = 1; i < 4; i++)
+        if (key(i) < key(k))
+            k = i;
+    return k;
+}
+
 // n[0..8] = a1 a2 a3 a4 c a5 a6 a7 a8
 template <class N> N ref_rg(int mode, const N n[9], bool is_float) {
     const N a1 = n[0], a2 = n[1], a3 = n[2], a4 = n[3], c = n[4], a5 = n[5], a6 = n[6], a7 = n[7], a8 = n[8];
     N s[8] = {a1, a2, a3, a4, a5, a6, a7, a8};
     std::sort(s, s + 8);
-    // pairs in tie order P4, P2, P3, P1
-    const N pp[4] = {a4, a2, a3, a1}, pq[4] = {a5, a7, a6, a8};
-    N lo[4], hi[4];
-    for (int i = 0; i < 4; i++) {
-        lo[i] = std::min(pp[i], pq[i]);
-        hi[i] = std::max(pp[i], pq[i]);
-    }
+    RefPairs<N> P(n);
+    const N *lo = P.lo, *hi = P.hi;
     auto sat = [&](N k) { return is_float ? k : std::min<N>(k, 65535); };
-    auto best_pair = [&](auto key) {
-        int k = 0;
-        for (int i = 1; i < 4; i++)
-            if (key(i) < key(k)) k = i;
-        return k;
-    };
     switch (mode) {
     case 1: return clampv(c, s[0], s[7]);
     case 2: return clampv(c, s[1], s[6]);
@@ -136,19 +146,9 @@ template <class N> N ref_rp(int mode, N cr, const N n[9], bool is_float) {
     std::sort(t, t + 9);
     N s[8] = {a1, a2, a3, a4, a5, a6, a7, a8};
     std::sort(s, s + 8);
-    const N pp[4] = {a4, a2, a3, a1}, pq[4] = {a5, a7, a6, a8};
-    N lo[4], hi[4];
-    for (int i = 0; i < 4; i++) {
-        lo[i] = std::min(pp[i], pq[i]);
-        hi[i] = std::max(pp[i], pq[i]);
-    }
+    RefPairs<N> P(n);
+    const N *lo = P.lo, *hi = P.hi;
     auto sat = [&](N k) { return is_float ? k : std::min<N>(k, 65535); };
-    auto best_pair = [&](auto key) {
-        int k = 0;
-        for (int i = 1; i < 4; i++)
-            if (key(i) < key(k)) k = i;
-        return k;
-    };
     // the eight neighbour distances from `centre`, sorted
     auto dists = [&](N centre, N out[8]) {
         for (int i = 0; i < 8; i++) out[i] = ad(centre, s[i]);
