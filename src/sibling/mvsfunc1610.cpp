@@ -103,6 +103,13 @@ py::object resize(const py::object &clip, int format, std::vector<vs::Kw> kw) {
 
 py::object range_s(bool full) { return py::str(full ? "full" : "limited"); }
 
+// The planes of an OPP conversion are rebuilt by Expr, which keeps the input's
+// tags; give the result the matrix of its own family so the resizer accepts it
+// (RGB: 0; OPP has no code of its own: 2, unspecified) and mark it full range.
+py::object tag_opp(const py::object &clip, int matrix) {
+    return vs::call("std", "SetFrameProps", {clip}, {{"_Matrix", py::int_(matrix)}, {"_Range", py::int_(1)}});
+}
+
 py::object ToYUV(py::object input, py::object matrix, py::object css, py::object depth, py::object full) {
     const std::string func = "ToYUV";
     if (!vs::is_clip(input))
@@ -119,7 +126,7 @@ py::object ToYUV(py::object input, py::object matrix, py::object css, py::object
         py::object rgb = input;
         if (in.sample_type != 1)
             rgb = resize(input, vs::query_format(vs::rgb_family(), 1, 32, 0, 0), {});
-        return mix3(rgb, "x y + z + 3 /", "x z - 2 /", "x z + y 2 * - 4 /", vs::yuv_family());
+        return tag_opp(mix3(rgb, "x y + z + 3 /", "x z - 2 /", "x z + y 2 * - 4 /", vs::yuv_family()), 2);
     }
 
     int ssw = 0, ssh = 0;
@@ -168,7 +175,8 @@ py::object ToRGB(py::object input, py::object matrix, py::object depth, py::obje
         py::object opp = input;
         if (in.sample_type != 1 || in.bits != 32 || in.ssw || in.ssh)
             opp = resize(input, vs::query_format(vs::yuv_family(), 1, 32, 0, 0), {{"range_in_s", py::str("full")}});
-        py::object rgb = mix3(opp, "x y + z 2 * 3 / +", "x z 4 * 3 / -", "x y - z 2 * 3 / +", vs::rgb_family());
+        py::object rgb =
+            tag_opp(mix3(opp, "x y + z 2 * 3 / +", "x z 4 * 3 / -", "x y - z 2 * 3 / +", vs::rgb_family()), 0);
         if (bits == 32 && out_full)
             return rgb;
         return resize(rgb, out_fmt, {{"range_in_s", py::str("full")}, {"range_s", range_s(out_full)}});
@@ -177,7 +185,7 @@ py::object ToRGB(py::object input, py::object matrix, py::object depth, py::obje
     if (in.color_family == vs::gray_family()) {
         py::object g = resize(input, vs::query_format(vs::gray_family(), sample_of(bits), bits, 0, 0),
                               {{"range_in_s", py::str("limited")}, {"range_s", range_s(out_full)}});
-        return join_planes(g, g, g, vs::rgb_family());
+        return vs::call("std", "SetFrameProps", {join_planes(g, g, g, vs::rgb_family())}, {{"_Matrix", py::int_(0)}});
     }
     std::vector<vs::Kw> kw = {{"range_s", range_s(out_full)}};
     if (in.color_family == vs::yuv_family()) {

@@ -67,3 +67,13 @@ def graph_nodes(clip, namespace=None, name=None):
 def as_list(value):
     """A graph argument as a list (single values come back as scalars)."""
     return list(value) if isinstance(value, (list, tuple)) else [value]
+
+
+# The colour tags a real BT.709 video carries; test sources get them so that
+# a conversion that hands on a wrong tag fails here as it would on real input.
+REAL_VIDEO_TAGS = dict(_Matrix=1, _Transfer=1, _Primaries=1, _Range=0, _ChromaLocation=0, _FieldBased=0)
+
+
+def tagged(clip):
+    """`clip` with the tags of a real BT.709 limited-range video."""
+    return clip.std.SetFrameProps(**REAL_VIDEO_TAGS)

@@ -88,3 +88,29 @@ def test_torgb_full_of_constant_colour():
 def test_errors(call, exc, text):
     with pytest.raises(exc, match=text.replace("(", r"\(")):
         call()
+
+
+@pytest.mark.parametrize("src_fmt, convert", [
+    (vs.YUV420P8, lambda c: ToRGB(c, matrix="OPP")),
+    (vs.YUV420P16, lambda c: ToRGB(c)),
+    (vs.GRAY16, lambda c: ToRGB(c)),
+    (vs.RGBS, lambda c: ToYUV(c, matrix="OPP")),
+    (vs.RGBS, lambda c: ToRGB(ToYUV(c, matrix="OPP"), matrix="OPP")),
+    (vs.RGB24, lambda c: ToYUV(c, css="420")),
+])
+def test_outputs_carry_tags_of_their_family(src_fmt, convert):
+    from conftest import tagged
+
+    src = core.std.BlankClip(width=32, height=16, format=src_fmt)
+    if src_fmt in (vs.RGBS, vs.RGB24):
+        src = src.std.SetFrameProps(_Matrix=0)
+    else:
+        src = tagged(src)
+    out = convert(src)
+    matrix = out.get_frame(0).props["_Matrix"]
+    assert (matrix == 0) == (out.format.color_family == vs.RGB)
+    # the resizer accepts the result as it is tagged
+    if out.format.color_family == vs.RGB:
+        core.resize.Bicubic(out, format=vs.YUV444PS, matrix_s="709").get_frame(0)
+    else:
+        core.resize.Bicubic(out, format=vs.RGBS, matrix_in_s="709").get_frame(0)
