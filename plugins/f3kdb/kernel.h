@@ -48,6 +48,7 @@ struct RefOffset {
     uint8_t b; // second offset (sample mode 2 only)
 };
 
+// plugin.cpp shares tables between instances keyed on every field here.
 struct TableParams {
     int width = 0, height = 0, frames = 1; // luma size and clip length
     int ssw = 0, ssh = 0;                  // chroma subsampling (log2)

@@ -6,8 +6,12 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 using namespace orvo;
 
@@ -84,6 +88,39 @@ double checked_sigma(const Args &args, const char *key, bool used) {
         throw ArgError(std::string(key) + " must be a finite value between -10 and 10 with the gaussian generator, got " +
                        std::to_string(v));
     return v;
+}
+
+// Instances that differ only in thresholds or output settings (the adaptive
+// deband makes one per strength while frames are produced) share one table:
+// building it costs far more than the filtering of a frame.
+std::shared_ptr<const f3kdb::Tables> shared_tables(const f3kdb::TableParams &tp) {
+    auto bits = [](double v) {
+        uint64_t u;
+        std::memcpy(&u, &v, sizeof u);
+        return int64_t(u);
+    };
+    // Every field of TableParams: the table depends on nothing else.
+    const std::vector<int64_t> key = {tp.width, tp.height, tp.frames, tp.ssw, tp.ssh, tp.range, tp.sample_mode,
+                                      tp.seed, tp.algo_ref, tp.algo_grain, bits(tp.sigma_ref),
+                                      bits(tp.sigma_grain), tp.grain_y, tp.grain_c, tp.dynamic_grain ? 1 : 0};
+    static std::mutex mutex;
+    static std::map<std::vector<int64_t>, std::weak_ptr<const f3kdb::Tables>> cache;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (auto found = cache.find(key); found != cache.end())
+            if (auto t = found->second.lock())
+                return t;
+    }
+    // Built outside the lock; a concurrent build of the same key gives the same table.
+    auto built = std::make_shared<const f3kdb::Tables>(f3kdb::build_tables(tp));
+    std::lock_guard<std::mutex> lock(mutex);
+    for (auto it = cache.begin(); it != cache.end();)
+        it = it->second.expired() ? cache.erase(it) : std::next(it);
+    auto &slot = cache[key];
+    if (auto t = slot.lock())
+        return t;
+    slot = built;
+    return built;
 }
 
 const VSFrame *VS_CC deband_get_frame(int n, int activation, void *instance, void **, VSFrameContext *ctx,
@@ -215,7 +252,7 @@ void VS_CC deband_create(const VSMap *in, VSMap *out, void *, VSCore *core, cons
             pp.range = int(s.range);
             pp.avx2 = avx2;
         }
-        d->tables = std::make_shared<const f3kdb::Tables>(f3kdb::build_tables(tp));
+        d->tables = shared_tables(tp);
 
         VSNode *dep = d->node.get();
         const VSVideoInfo out_vi = d->vi;

@@ -318,3 +318,24 @@ def test_smallest_frames(f3kdb, f, width):
     clip = make_clip(f, arrays)
     out = render(f3kdb.Deband(clip, 31, 511, 511, 511, 4096, 4096, dynamic_grain=True))
     assert [o.shape for o in out] == [a.shape for a in arrays]
+
+
+@pytest.mark.parametrize(
+    "change",
+    [dict(seed=6), dict(range=9), dict(sample_mode=1), dict(grainy=30), dict(grainc=30), dict(dynamic_grain=1),
+     dict(random_algo_ref=0), dict(random_algo_grain=2), dict(random_algo_ref=2, random_param_ref=0.5),
+     dict(length=3)],
+)
+def test_shared_tables_follow_every_table_argument(f3kdb, change):
+    """Instances share their offset tables; one that needs another table never gets a living instance's."""
+    change = dict(change)
+    f = fmt(vs.YUV, 8, 1, 1)
+    clip = gradient_clip(f, length=2)
+    other = gradient_clip(f, length=change.pop("length", 2))
+    base = dict(range=15, y=64, cb=64, cr=64, grainy=10, grainc=10)
+    alone = render(f3kdb.Deband(other, **dict(base, **change)), 1)  # built while no other instance lives
+    assert not all(np.array_equal(a, b) for a, b in zip(alone, render(f3kdb.Deband(clip, **base), 1)))
+    held = f3kdb.Deband(clip, **dict(base, y=40))  # keeps the base table alive
+    again = render(f3kdb.Deband(other, **dict(base, **change)), 1)
+    assert all(np.array_equal(a, b) for a, b in zip(alone, again))
+    del held
