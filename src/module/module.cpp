@@ -5,6 +5,7 @@
 
 #include "module/bindings.h"
 #include "module/options.h"
+#include "pipeline/chain.h"
 #include "tools/check.h"
 
 namespace py = pybind11;
@@ -22,10 +23,8 @@ py::object main_entry(py::object src16, py::object options) {
         throw py::type_error("Only YUV420P16 format input is available.");
     Options opts = read_options(options);
     ContextPtr ctx = make_context(opts);
-    opts.hc2 = resolve_hc2(opts.hy, opts.hc, opts.hy2, opts.hc2);
-    // The restoration chain is not built yet: say so instead of returning a stand-in.
-    PyErr_SetString(PyExc_NotImplementedError, "main: the restoration chain is not available in this build yet");
-    throw py::error_already_set();
+    FirstHalf first = first_half(*ctx, opts, src16);
+    return second_half(ctx, opts, first);
 }
 
 } // namespace
