@@ -14,7 +14,7 @@ from dataclasses import dataclass
 from importlib import resources
 from pathlib import Path
 from types import MappingProxyType
-from typing import Any, Iterable, Mapping
+from typing import Any, Mapping
 
 from .errors import UserError
 
@@ -375,6 +375,3 @@ def parse_assignment(text: str) -> tuple[str, Any]:
         value = raw
     return key, value
 
-
-def all_names() -> Iterable[str]:
-    return (f"{g}.{s.name}" for g, specs in GROUPS.items() for s in specs)
