@@ -1,4 +1,4 @@
-# make setup | build | test | doctor | sanitize | bench | wheel
+# make setup | build | test | demo | doctor | sanitize | bench | wheel
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -9,7 +9,7 @@ export PYTHONPATH := $(CURDIR)/python
 # pocl compiles kernels on first use; keep its cache inside the tree when HOME is read-only.
 export POCL_CACHE_DIR ?= $(CURDIR)/build/pocl-cache
 
-.PHONY: setup apt build test test-cpp test-python doctor sanitize bench wheel clean
+.PHONY: setup apt build test test-cpp test-python demo doctor sanitize bench wheel clean
 
 setup: apt $(VENV)/.stamp
 
@@ -21,10 +21,13 @@ apt:
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing >/dev/null; \
 	fi
 
-$(VENV)/.stamp: requirements/runtime.txt requirements/dev.txt
+# The package is installed as a plain path entry to python/ (see scripts/dev-install), only where
+# .venv is this tree's own: trees that share another's .venv by symlink import through PYTHONPATH.
+$(VENV)/.stamp: requirements/runtime.txt requirements/dev.txt scripts/dev-install
 	@test -x $(PY) || "$$(scripts/find-python)" -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q -r requirements/dev.txt
+	@test -L $(VENV) || $(PY) scripts/dev-install
 	touch $@
 
 $(BUILD)/build.ninja: $(VENV)/.stamp CMakeLists.txt
@@ -37,6 +40,10 @@ build: setup $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && ../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
 	$(PY) -m pytest -q tests/python
+
+# Sample clips, degraded, restored with each preset and a plain BM3D pass; figures in demo/.
+demo: build
+	$(PY) -m orvo.demo --out demo
 
 doctor: build
 	$(PY) -m orvo doctor

@@ -7,7 +7,18 @@ import shutil
 import subprocess
 import sys
 
+from . import opencl
 from . import plugins as own
+
+# Namespace -> the pip package that provides it, for the hint on a missing one.
+PACKAGES = {
+    "bm3d": "vapoursynth-bm3d",
+    "knlm": "vapoursynth-knlmeanscl",
+    "nnedi3": "vapoursynth-znedi3",
+    "sangnom": "vapoursynth-sangnom",
+    "bs": "vapoursynth-bestsource",
+}
+OPENCL_HINT = 'no OpenCL CPU runtime in this environment: pip install "orvo[opencl]" (the opencl-rt package)'
 
 # Namespace -> what the chain uses it for.
 NAMESPACES = {
@@ -26,6 +37,7 @@ NAMESPACES = {
     "sangnom": "anti-aliasing",
     "warp": "warp sharpening",
     "ctmf": "median",
+    "bs": "reading video files",
 }
 BUILTIN = {"std", "resize", "text"}
 
@@ -93,7 +105,7 @@ def report(out=sys.stdout) -> int:
                 line = f"MISSING: our plugin failed to load: {e}"
                 problems += 1
         else:
-            line = "MISSING"
+            line = "MISSING" + (f": pip install {PACKAGES[ns]}" if ns in PACKAGES else "")
             problems += 1
         print(f"  {ns:<8} {use:<26} {line}", file=out)
 
@@ -110,5 +122,9 @@ def report(out=sys.stdout) -> int:
         if all(state != "ok" for state in kinds.values()):
             print("  no usable OpenCL device: the chroma denoise cannot run", file=out)
             problems += 1
+        if opencl.cpu_runtime() is None and kinds.get("cpu") != "ok":
+            print(f"  {OPENCL_HINT}", file=out)
+    ffmpeg = shutil.which("ffmpeg")
+    print(f"ffmpeg (for .mkv/.mp4 output): {ffmpeg or 'not installed; apt install ffmpeg, or write .y4m'}", file=out)
     print("all dependencies available" if not problems else f"{problems} problem(s) found", file=out)
     return problems
