@@ -88,3 +88,46 @@ def run(cases: list[Case], frames: int, match: str | None = None) -> list[dict]:
             rows.append({"group": group, "name": c.name, "fps": value,
                          "ratio": None if ref_fps is None or c.reference else value / ref_fps})
     return rows
+
+
+def walk(clip: vs.VideoNode) -> list[vs.VideoNode]:
+    """Every node of the graph behind `clip`, once each.
+
+    `dependencies` hands out new wrapper objects on every access, so nodes are told
+    apart by equality (the underlying node), not by identity.
+    """
+    seen, todo = set(), [clip]
+    while todo:
+        n = todo.pop()
+        if n not in seen:
+            seen.add(n)
+            todo.extend(n.dependencies)
+    return list(seen)
+
+
+def timed(clip: vs.VideoNode, frames: int, first: int = 1) -> tuple[float, dict[str, float]]:
+    """fps over `frames` frames from `first` (after frame 0 as warm-up), and node seconds per frame by
+    "namespace.name". Needs ``core.timings.enabled`` and graph introspection."""
+    clip.get_frame(0)
+    nodes = walk(clip)
+    before = [n.timings for n in nodes]
+    start = time.perf_counter()
+    for _ in clip[first : first + frames].frames(close=True):
+        pass
+    elapsed = time.perf_counter() - start
+    split: dict[str, float] = {}
+    for n, t0 in zip(nodes, before):
+        key = f"{n._plugin_ns}.{n._name}"
+        split[key] = split.get(key, 0.0) + (n.timings - t0) / 1e9 / frames
+    return frames / elapsed, split
+
+
+def shares(split: dict[str, float], by_namespace: bool = True, floor: float = 0.01) -> str:
+    """"ns 80%, ns 12%, ..." of a node-time split."""
+    total = sum(split.values()) or 1.0
+    groups: dict[str, float] = {}
+    for key, t in split.items():
+        k = key.split(".")[0] if by_namespace else key
+        groups[k] = groups.get(k, 0.0) + t
+    return ", ".join(f"{k} {100 * t / total:.0f}%" for k, t in sorted(groups.items(), key=lambda x: -x[1])
+                     if t / total >= floor)

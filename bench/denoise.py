@@ -9,8 +9,6 @@ from __future__ import annotations
 
 import argparse
 import sys
-import time
-from collections import defaultdict
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -21,21 +19,10 @@ import vapoursynth as vs  # noqa: E402
 # node names and namespaces for the time split
 vs._try_enable_introspection(0)
 
-from common import picture  # noqa: E402
+from common import picture, shares, timed  # noqa: E402
 from options import make_options  # noqa: E402
 
 from orvo import orvolib  # noqa: E402
-
-
-def walk(clip):
-    seen, todo = [], [clip]
-    while todo:
-        n = todo.pop()
-        if any(n is s for s in seen):
-            continue
-        seen.append(n)
-        todo.extend(n.dependencies)
-    return seen
 
 
 def main(argv=None) -> int:
@@ -52,21 +39,9 @@ def main(argv=None) -> int:
         src = picture(vs.YUV420P16, w, h, frames=args.frames + 1)
         for label, nrchroma in (("KNLMeansCL chroma", 1.15), ("BM3D chroma", 2.0)):
             out = ctx.orvo3d(src, nrluma=1.9, nrchroma=nrchroma, device_type="cpu")
-            out.get_frame(0)  # filter creation and OpenCL build outside the timing
-            nodes = walk(out)
-            before = {id(n): n.timings for n in nodes}
-            start = time.perf_counter()
-            for _ in out[1:].frames(close=True):
-                pass
-            elapsed = time.perf_counter() - start
-            split = defaultdict(float)
-            for n in nodes:
-                ns = getattr(n, "_plugin_ns", "?")
-                split[ns] += (n.timings - before[id(n)]) / 1e9
-            total = sum(split.values()) or 1.0
-            parts = ", ".join(f"{ns} {100 * t / total:.0f}%" for ns, t in sorted(split.items(), key=lambda x: -x[1])
-                              if t / total >= 0.01)
-            print(f"{w}x{h} {label:<18} {args.frames / elapsed:6.2f} fps   node time: {parts}")
+            fps, split = timed(out, args.frames)
+            parts = shares(split)
+            print(f"{w}x{h} {label:<18} {fps:6.2f} fps   node time: {parts}")
     return 0
 
 

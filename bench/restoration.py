@@ -10,8 +10,6 @@ from __future__ import annotations
 
 import argparse
 import sys
-import time
-from collections import defaultdict
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -22,37 +20,11 @@ import vapoursynth as vs  # noqa: E402
 # node names and namespaces for the time split
 vs._try_enable_introspection(0)
 
-from common import picture  # noqa: E402
+from common import picture, shares, timed  # noqa: E402
 from options import make_options  # noqa: E402
 
 from orvo import orvolib  # noqa: E402
 from orvo import plugins as orvo_plugins  # noqa: E402
-
-
-def walk(clip):
-    seen, todo = {}, [clip]
-    while todo:
-        n = todo.pop()
-        if id(n) in seen:
-            continue
-        seen[id(n)] = n
-        todo.extend(n.dependencies)
-    return list(seen.values())
-
-
-def measure(out, frames):
-    """fps over `frames` frames after a warm-up frame, and node seconds per frame by 'namespace.name'."""
-    out.get_frame(0)
-    nodes = walk(out)
-    before = {id(n): n.timings for n in nodes}
-    start = time.perf_counter()
-    for _ in out[1 : frames + 1].frames(close=True):
-        pass
-    elapsed = time.perf_counter() - start
-    split = defaultdict(float)
-    for n in nodes:
-        split[f"{n._plugin_ns}.{n._name}"] += (n.timings - before[id(n)]) / 1e9 / frames
-    return frames / elapsed, split
 
 
 def main(argv=None) -> int:
@@ -79,17 +51,12 @@ def main(argv=None) -> int:
     results = {}
     for label, build in cases.items():
         try:
-            fps, split = measure(build(), args.frames)
+            fps, split = timed(build(), args.frames)
         except (vs.Error, AttributeError) as e:
             print(f"{label:<16} unavailable: {e}")
             continue
         results[label] = (fps, split)
-        total = sum(split.values()) or 1.0
-        by_ns = defaultdict(float)
-        for key, t in split.items():
-            by_ns[key.split(".")[0]] += t
-        parts = ", ".join(f"{ns} {100 * t / total:.0f}%" for ns, t in sorted(by_ns.items(), key=lambda x: -x[1])
-                          if t / total >= 0.01)
+        parts = shares(split)
         top = ", ".join(f"{k} {1000 * t:.0f} ms" for k, t in sorted(split.items(), key=lambda x: -x[1])[:3])
         print(f"{label:<16} {fps:7.2f} fps   node time: {parts}\n{'':<16} per frame: {top}")
     anchor = results.get("fullaa kernel 2")

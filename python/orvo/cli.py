@@ -128,8 +128,6 @@ def cmd_restore(args) -> int:
     prepared = io.prepare(source, note=_note)
     try:
         result = chain.restore(prepared.clip, options)
-    except NotImplementedError as e:
-        raise UserError(str(e)) from None
     except vs.Error as e:
         raise UserError("the chain cannot be built: " + " ".join(str(e).split())) from None
     # Trimmed after the chain, so temporal filters see the frames around the range.

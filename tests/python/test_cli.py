@@ -269,7 +269,6 @@ def test_pythonpath_wins_over_the_installed_path(tmp_path):
     assert out.stdout.strip() == str(fake / "__init__.py")
 
 
-@pytest.mark.skip(reason="waits for the restoration chain: main raises NotImplementedError until it lands")
 def test_restore_end_to_end_with_main(tmp_path):
     src = write(video(vs.YUV420P16, 320, 240, length=4), tmp_path / "in.y4m")
     built = []

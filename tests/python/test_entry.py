@@ -43,9 +43,11 @@ def test_non_clip_or_variable_format_refused(src):
         orvolib.main(src, make_options())
 
 
-def test_main_reads_everything_then_reports_missing_chain():
-    with pytest.raises(NotImplementedError):
-        orvolib.main(clip(), make_options())
+def test_main_returns_the_chain_in_the_source_format():
+    src = clip()
+    res = orvolib.main(src, make_options())
+    assert (res.format.id, res.width, res.height, res.num_frames, res.fps) == (
+        vs.YUV420P16, src.width, src.height, src.num_frames, src.fps)
 
 
 @pytest.mark.parametrize("missing", list(GROUPS))
@@ -117,5 +119,4 @@ def test_hc2_default_with_zero_hy_divides_by_zero():
     with pytest.raises(ZeroDivisionError):
         orvolib.main(clip(), make_options(nr__hy=0, nr__hc2=None))
     # with an explicit hc2 nothing is divided
-    with pytest.raises(NotImplementedError):
-        orvolib.main(clip(), make_options(nr__hy=0, nr__hc2=1.0))
+    assert orvolib.main(clip(), make_options(nr__hy=0, nr__hc2=1.0)).format.id == vs.YUV420P16
