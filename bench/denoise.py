@@ -28,14 +28,16 @@ from orvo import orvolib  # noqa: E402
 
 
 def walk(clip):
-    seen, todo = [], [clip]
+    """Every node of the graph once: `dependencies` gives new wrapper objects on each call,
+    and wrappers of one node compare equal, so identity would count shared nodes many times."""
+    seen, todo = {}, [clip]
     while todo:
         n = todo.pop()
-        if any(n is s for s in seen):
+        if n in seen:
             continue
-        seen.append(n)
+        seen[n] = n
         todo.extend(n.dependencies)
-    return seen
+    return list(seen)
 
 
 def main(argv=None) -> int:

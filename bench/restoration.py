@@ -30,14 +30,15 @@ from orvo import plugins as orvo_plugins  # noqa: E402
 
 
 def walk(clip):
+    """Every node once (wrappers of one node compare equal; their ids differ)."""
     seen, todo = {}, [clip]
     while todo:
         n = todo.pop()
-        if id(n) in seen:
+        if n in seen:
             continue
-        seen[id(n)] = n
+        seen[n] = n
         todo.extend(n.dependencies)
-    return list(seen.values())
+    return list(seen)
 
 
 def measure(out, frames):
