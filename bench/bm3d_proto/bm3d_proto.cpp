@@ -37,7 +37,6 @@ struct Best {
     Match m[G];
     int n = 0, cap;
     explicit Best(int c) : cap(c) {}
-    float limit(float th) const { return n == cap ? std::min(th, m[n - 1].d) : th; }
     void offer(const Match &c) {
         if (n == cap && !before(c, m[n - 1]))
             return;
@@ -163,7 +162,7 @@ STAGE void inverse_scalar(float *grp, int n) {
 
 // Returns the aggregation weight; grp holds the filtered blocks.
 STAGE float filter_scalar(bool final, const float *src, const float *ref, ptrdiff_t s, const Match *g, int n,
-                    const Params &P, float *grp) {
+                          const Params &P, float *grp) {
     gather_scalar(src, s, g, n, grp);
     forward_scalar(grp, n);
     float weight;
@@ -194,7 +193,8 @@ STAGE float filter_scalar(bool final, const float *src, const float *ref, ptrdif
     return weight;
 }
 
-STAGE void aggregate_scalar(float *num, float *den, ptrdiff_t s, const Match *g, int n, const float *grp, float w) {
+STAGE void aggregate_scalar(float *num, float *den, ptrdiff_t s, const Match *g, int n, const float *grp,
+                            float w) {
     for (int k = 0; k < n; ++k)
         for (int i = 0; i < B; ++i)
             for (int j = 0; j < B; ++j) {
@@ -345,7 +345,7 @@ STAGE AVX2 void gather_avx2(const float *p, ptrdiff_t s, const Match *g, int n, 
 }
 
 STAGE AVX2 float filter_avx2(bool final, const float *src, const float *ref, ptrdiff_t s, const Match *g, int n,
-                       const Params &P, float *out) {
+                             const Params &P, float *out) {
     __m256 grp[G][B];
     gather_avx2(src, s, g, n, grp);
     forward_avx2(grp, n);
@@ -387,7 +387,8 @@ STAGE AVX2 float filter_avx2(bool final, const float *src, const float *ref, ptr
     return weight;
 }
 
-STAGE AVX2 void aggregate_avx2(float *num, float *den, ptrdiff_t s, const Match *g, int n, const float *grp, float w) {
+STAGE AVX2 void aggregate_avx2(float *num, float *den, ptrdiff_t s, const Match *g, int n, const float *grp,
+                               float w) {
     const __m256 wv = _mm256_set1_ps(w);
     for (int k = 0; k < n; ++k)
         for (int i = 0; i < B; ++i) {

@@ -10,7 +10,7 @@ namespace bm3dp {
 struct Params {
     int block_step = 8; // 8 for the basic estimate, 7 for the final one
     int group_size = 8; // at most 8 here
-    int bm_range = 9;   // search window is (2 * bm_range + 1)^2, clipped to the plane
+    int bm_range = 9;   // search window is (2 * bm_range + 1)^2, clipped to the plane; at most 16
     float sigma = 0;    // noise deviation in plane units
     float th_sse = 0;   // a candidate joins when its 8x8 SSD is at or below this
     float lambda = 2.7f; // hard threshold of the basic estimate, in sigmas

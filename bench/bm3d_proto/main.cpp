@@ -71,7 +71,7 @@ int main(int argc, char **argv) {
     int w = argc > 2 ? std::atoi(argv[1]) : 1920, h = argc > 2 ? std::atoi(argv[2]) : 1080;
     double sigma8 = argc > 3 ? std::atof(argv[3]) : 1.9;
     int range = argc > 4 ? std::atoi(argv[4]) : 6, reps = argc > 5 ? std::atoi(argv[5]) : 3;
-    if (w < 8 || h < 8 || range < 1 || reps < 1 || !(sigma8 > 0)) {
+    if (w < 8 || h < 8 || range < 1 || range > 16 || reps < 1 || !(sigma8 > 0)) {
         std::fprintf(stderr, "usage: %s [W H [sigma8 [bm_range [reps]]]]\n", argv[0]);
         return 2;
     }
