@@ -1,4 +1,4 @@
-# make setup | build | test | demo | doctor | sanitize | bench | wheel
+# make setup | build | test | demo | doctor | sanitize | bench | wheel | bm3d-proto
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -9,7 +9,7 @@ export PYTHONPATH := $(CURDIR)/python
 # pocl compiles kernels on first use; keep its cache inside the tree when HOME is read-only.
 export POCL_CACHE_DIR ?= $(CURDIR)/build/pocl-cache
 
-.PHONY: setup apt build test test-cpp test-python demo doctor sanitize bench wheel clean
+.PHONY: setup apt build test test-cpp test-python demo doctor sanitize bench wheel clean bm3d-proto
 
 setup: apt $(VENV)/.stamp
 
@@ -63,6 +63,10 @@ wheel: setup
 	rm -rf build/wheel-src && mkdir -p build/wheel-src
 	git ls-files -z | xargs -0 cp --parents -t build/wheel-src
 	$(PY) -m pip wheel --no-deps -w dist build/wheel-src
+
+# Stand-alone BM3D study (bench/bm3d_proto/README.md); not part of build or test.
+bm3d-proto:
+	$(MAKE) -C bench/bm3d_proto OUT=$(CURDIR)/$(BUILD)/bm3d_proto
 
 clean:
 	rm -rf $(BUILD) build-asan dist python/orvo/*.so python/orvo/plugins/*.so
