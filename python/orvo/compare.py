@@ -33,7 +33,7 @@ def _rgb(clip: vs.VideoNode, n: int) -> np.ndarray:
 
 def picture(a: vs.VideoNode, b: vs.VideoNode, n: int, labels: tuple[str, str], amp: float = 10):
     """Pillow image: frame n of a, of b (matched to a) and of |a - b| * amp on the luma, labelled."""
-    from PIL import Image, ImageDraw
+    from PIL import Image, ImageDraw, ImageFont
 
     from .chain import helpers
 
@@ -45,10 +45,11 @@ def picture(a: vs.VideoNode, b: vs.VideoNode, n: int, labels: tuple[str, str], a
     h, w = panels[0].shape[:2]
     canvas = Image.new("RGB", (3 * w + 2 * GAP, h + LABEL_HEIGHT), (32, 32, 32))
     draw = ImageDraw.Draw(canvas)
+    font = ImageFont.load_default(size=14)  # the scalable built-in font: the bitmap one loses spaces
     for i, (panel, name) in enumerate(zip(panels, names)):
         x = i * (w + GAP)
         canvas.paste(Image.fromarray(panel, "RGB"), (x, LABEL_HEIGHT))
-        draw.text((x + 4, 5), name, fill=(240, 240, 240))
+        draw.text((x + 4, 4), name, fill=(240, 240, 240), font=font)
     return canvas
 
 

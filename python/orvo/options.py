@@ -72,7 +72,7 @@ GROUPS: dict[str, tuple[Spec, ...]] = {
         _s("aakernel", "int", "anti-aliasing: 1 EEDI2, 2 nnedi3 at 80 %, 3 EEDI2 + SangNom at 80 %, 0 or 4 off",
            lo=0, hi=4),
         _s("cycle", "int", "anti-aliasing passes (kernels 1 and 2)", lo=0),
-        _s("eesigma", "number", "edge enhancement: Gaussian blur sigma", positive=True),
+        _s("eesigma", "number", "edge enhancement: Gaussian blur sigma; 0 turns it off", lo=0),
         _s("elsigma", "any", _UNUSED),
         _s("Text_Protect", "bool", "switch: keep bright, colourless text out of anti-aliasing and enhancement"),
     ),

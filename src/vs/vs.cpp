@@ -62,8 +62,41 @@ py::object fn(const std::string &ns_name, const std::string &fn_name) {
     return ns(ns_name).attr(fn_name.c_str());
 }
 
+namespace {
+
+// The resizer lets the input's colour properties override its *_in arguments
+// (the old prefer_props=True, now the only rule). Our callers mean the argument
+// to win, so the properties they name are removed from the input first.
+py::list props_named_by(const std::vector<Kw> &kw) {
+    static const std::pair<const char *, const char *> names[] = {
+        {"matrix_in", "_Matrix"},       {"transfer_in", "_Transfer"}, {"primaries_in", "_Primaries"},
+        {"range_in", "_Range"},         {"chromaloc_in", "_ChromaLocation"}};
+    py::list props;
+    for (const auto &[key, value] : kw) {
+        if (!value || value.is_none())
+            continue;
+        std::string k = key;
+        if (k.size() > 2 && k.compare(k.size() - 2, 2, "_s") == 0)
+            k.resize(k.size() - 2);
+        for (const auto &[arg, prop] : names)
+            if (k == arg)
+                props.append(prop);
+    }
+    return props;
+}
+
+} // namespace
+
 py::object call(const std::string &ns_name, const std::string &fn_name, const std::vector<py::object> &pos,
                 const std::vector<Kw> &kw) {
+    if (ns_name == "resize" && !pos.empty() && is_clip(pos[0])) {
+        py::list props = props_named_by(kw);
+        if (!props.empty()) {
+            std::vector<py::object> args = pos;
+            args[0] = call_object(fn("std", "RemoveFrameProps"), {pos[0]}, {{"props", props}});
+            return call_object(fn(ns_name, fn_name), args, kw);
+        }
+    }
     return call_object(fn(ns_name, fn_name), pos, kw);
 }
 

@@ -41,7 +41,8 @@ py::object call_object(const py::object &fn, const std::vector<py::object> &pos,
 // Whether `obj` has attribute `name` (only AttributeError counts as "no").
 bool has_attr(const py::object &obj, const char *name);
 
-// Calls ns.fn(*pos, **kw) leaving out keywords whose value is None.
+// Calls ns.fn(*pos, **kw) leaving out keywords whose value is None. For the
+// resizers, the *_in arguments given win over the input's frame properties.
 py::object call(const std::string &ns_name, const std::string &fn_name, std::initializer_list<py::object> pos,
                 std::initializer_list<Kw> kw = {});
 py::object call(const std::string &ns_name, const std::string &fn_name, const std::vector<py::object> &pos,

@@ -35,6 +35,7 @@ def test_sample_clips():
         (demo.ring, 18.0, 32.0),
         (lambda c: demo.band(c, 8), 39.0, 43.0),  # uniform error of 8 steps: 20 log10(255 / (8 / sqrt 12)) = 40.9
         (lambda c: demo.jpeg(c, 20), 22.0, 34.0),
+        (demo.alias, 17.0, 26.0),
     ],
 )
 def test_degradations_are_measured(clean, degrade, low, high):
@@ -50,7 +51,16 @@ def test_measure_and_table(clean):
     mild, strong = demo.measure(clean, demo.add_noise(clean, 2)), demo.measure(clean, demo.add_noise(clean, 6))
     assert mild[0] > strong[0] and mild[1] > strong[1]
     text = demo.table([demo.Row("lineart", "noise", "degraded", *strong),
+                       demo.Row("lineart", "noise", "plain BM3D", *mild, 1.0, baseline=True),
                        demo.Row("lineart", "noise", "preset default", note="chain not available")])
     lines = text.splitlines()
-    assert len(lines) == 4 and lines[2].startswith(f"| lineart | noise | degraded | {strong[0]:.2f} |")
-    assert lines[3].endswith("| – | – | – | chain not available |")
+    assert len(lines) == 5
+    assert lines[2].startswith(f"| lineart | noise | degraded | {strong[0]:.2f} | {strong[0] - mild[0]:+.2f} |")
+    assert lines[3].startswith(f"| lineart | noise | plain BM3D | {mild[0]:.2f} | – |")
+    assert lines[4].endswith("| – | – | – | – | chain not available |")
+
+
+def test_matched_bm3d_baseline_removes_the_noise(clean):
+    noisy = demo.add_noise(clean, 3)
+    before, after = demo.measure(clean, noisy)[0], demo.measure(clean, demo.bm3d_pass(noisy, 6, "cpu"))[0]
+    assert after > before + 2

@@ -16,6 +16,7 @@ SWITCHES = [("aamod", "Text_Protect"), ("dbmod", "Time_domain_p"), ("dering", "l
         ({"nr.hy": -1.5}, "^nr.hy must be a positive number, got -1.5$"),
         ({"nr.hy": True}, "^nr.hy must be a number, got True$"),
         ({"gaussain.bsigma": float("nan")}, "^gaussain.bsigma must be a number, got nan$"),
+        ({"aamod.eesigma": -0.5}, "^aamod.eesigma must be a number of at least 0, got -0.5$"),
         ({"nr.d": 1.5}, "^nr.d must be an integer of at least 0, got 1.5$"),
         ({"gaussain.dgmode": 25}, "^gaussain.dgmode must be an integer from 0 to 24, got 25$"),
         ({"dbmod.anc_x": 2}, "^dbmod.anc_x must be a number from 0 to 1, got 2$"),

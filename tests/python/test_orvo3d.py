@@ -114,3 +114,19 @@ def test_noise_goes_down(ctx, nrchroma, chroma_sd, device):
         after = np.asarray(f[p]).astype(np.float64)
         assert after.std() < 0.6 * before.std(), p
         assert abs(after.mean() - before.mean()) < 300
+
+
+# The conversions are BT.709, limited range, whatever the source's tags say; the current resizer lets
+# tags override its *_in arguments, so a BT.601 or full-range tag used to shift the denoised luma.
+@pytest.mark.parametrize("tags", [dict(_Matrix=6), dict(_Matrix=5, _Range=1), dict(_Range=1)], ids=str)
+@pytest.mark.parametrize("nrchroma", [1.15, 2.0])
+def test_source_tags_do_not_change_the_result(ctx, tags, nrchroma):
+    need("knlm")
+    need("fmtc")
+    rng = np.random.default_rng(3)
+    planes = [rng.integers(8000, 50000, size=shape, dtype=np.uint16) for shape in ((48, 64), (24, 32), (24, 32))]
+    src = clip_from_planes(planes, vs.YUV420P16)
+    plain = ctx.orvo3d(src, 3.0, nrchroma, device_type="cpu").get_frame(0)
+    tagged = ctx.orvo3d(src.std.SetFrameProps(**tags), 3.0, nrchroma, device_type="cpu").get_frame(0)
+    for p in range(3):
+        np.testing.assert_array_equal(np.asarray(tagged[p]), np.asarray(plain[p]))
