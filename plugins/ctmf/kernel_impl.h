@@ -198,17 +198,20 @@ class Histogram {
 public:
     explicit Histogram(int bits)
         : count_(size_t(1) << bits, 0), words_((size_t(1) << bits) / 64 + 1, 0),
-          groups_(words_.size() / 64 + 1, 0) {}
+          groups_(words_.size() / 64 + 1, 0), max_((1 << bits) - 1) {}
 
     // Branch-free bitmap upkeep: whether a count crosses zero is data-dependent
-    // and mispredicts constantly on sparse histograms.
+    // and mispredicts constantly on sparse histograms. Samples above the
+    // declared depth (a 10-bit plane may hold any 16-bit value) count as its peak.
     void add(int v) {
+        v = mn(v, max_);
         count_[size_t(v)]++;
         words_[size_t(v >> 6)] |= bit(v);
         groups_[size_t(v >> 12)] |= bit(v >> 6);
         lt_ += v < m_;
     }
     void remove(int v) {
+        v = mn(v, max_);
         const uint64_t empty = --count_[size_t(v)] == 0;
         uint64_t &word = words_[size_t(v >> 6)];
         word &= ~(empty << (v & 63));
@@ -259,6 +262,7 @@ private:
 
     std::vector<uint16_t> count_; // a window holds at most 255 * 255 samples
     std::vector<uint64_t> words_, groups_;
+    int max_;
     int m_ = 0, lt_ = 0;
 };
 

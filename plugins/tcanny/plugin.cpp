@@ -103,6 +103,7 @@ const char *const kPlaneNames[3] = {"first", "second", "third"};
 void VS_CC tcanny_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create("TCanny", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<TCannyData>();
         d->node = args.node("clip");
         d->vi = d->node.vi();
