@@ -231,23 +231,24 @@ class Runner:
         if threads:
             self.core.num_threads = threads
         self.core.max_cache_size = 256
-        for ns in NAMESPACES:
-            if hasattr(self.core, ns):
-                raise SystemExit(f"the core already has a '{ns}' namespace that is not ours; cannot fuzz it")
+        # A namespace some other plugin already holds is not ours to fuzz.
+        self.foreign = [ns for ns in NAMESPACES if hasattr(self.core, ns)]
+        ours = [ns for ns in NAMESPACES if ns not in self.foreign]
+        for ns in ours:
             self.core.std.LoadPlugin(str(plugin_dir / f"{ns}.so"))
-        self.signatures = {f"{ns}.{fn.name}": fn.signature for ns in NAMESPACES
+        self.signatures = {f"{ns}.{fn.name}": fn.signature for ns in ours
                            for fn in getattr(self.core, ns).functions()}
 
     def clip(self, spec: dict):
         import numpy as np
 
         vs, core = self.vs, self.core
-        f = spec["format"]
-        fmt = core.query_video_format(getattr(vs, f["family"]), getattr(vs, f["sample"]), f["bits"], f["ssw"],
-                                      f["ssh"])
+        want = spec["format"]
+        fmt = core.query_video_format(getattr(vs, want["family"]), getattr(vs, want["sample"]), want["bits"],
+                                      want["ssw"], want["ssh"])
         blank = core.std.BlankClip(format=fmt, width=spec["width"], height=spec["height"], length=spec["frames"])
-        is_float = f["sample"] == "FLOAT"
-        peak = 1.0 if is_float else (1 << f["bits"]) - 1
+        is_float = want["sample"] == "FLOAT"
+        peak = 1.0 if is_float else (1 << want["bits"]) - 1
         container = 1.0 if is_float else (1 << (8 * fmt.bytes_per_sample)) - 1
         kind, seed = spec["fill"], spec["fill_seed"]
 
@@ -356,6 +357,8 @@ def worker(args) -> int:
         print(runner.run(case), flush=True)
         return 0
     progress = open(args.progress, "a", buffering=1)
+    if runner.foreign:
+        progress.write(json.dumps({"note": f"not fuzzed, the core already has them: {', '.join(runner.foreign)}"}) + "\n")
     for index in range(args.first, args.first + args.count):
         if time.time() > args.deadline:
             break
@@ -437,6 +440,7 @@ class Driver:
         self.outcomes: dict[str, int] = {}
         self.failures: list[str] = []
         self.slowest: list[tuple[float, str]] = []
+        self.notes: set[str] = set()
         self.next_index = args.first
         self.last_index = args.first + args.cases if args.cases else math.inf
 
@@ -444,7 +448,11 @@ class Driver:
         """Counts finished cases; returns the case started but not finished (if any) and the next index."""
         open_case, nxt = None, None
         for e in events:
-            if "start" in e:
+            if "note" in e:
+                if e["note"] not in self.notes:
+                    self.notes.add(e["note"])
+                    print(e["note"], flush=True)
+            elif "start" in e:
                 open_case, nxt = e["case"], e["start"] + 1
             else:
                 open_case = None
