@@ -268,7 +268,20 @@ private:
     int m_ = 0, lt_ = 0;
 };
 
-// Clamp only where a sample can exceed the depth: 9-15 bit samples in 16-bit words.
+// Clamp only where a sample exceeds the depth; a scan of the plane costs far less
+// than clamping every histogram update.
+template <class T> bool exceeds_depth(const T *src, ptrdiff_t ss, int w, int h, int bits) {
+    if (bits >= int(8 * sizeof(T)))
+        return false;
+    T top = 0;
+    for (int y = 0; y < h; y++) {
+        const T *__restrict r = src + y * ss;
+        for (int x = 0; x < w; x++)
+            top = mx(top, r[x]);
+    }
+    return top >> bits != 0;
+}
+
 template <class T, bool Clamp>
 void median_hist(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h, int r, int bits) {
     Histogram<Clamp> hist(bits);
@@ -355,8 +368,8 @@ template <class T> void median_any(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t
     else if constexpr (std::is_floating_point_v<T>)
         median_select(src, ss, dst, ds, w, h, r);
     else
-        bits < int(8 * sizeof(T)) ? median_hist<T, true>(src, ss, dst, ds, w, h, r, bits)
-                                  : median_hist<T, false>(src, ss, dst, ds, w, h, r, bits);
+        exceeds_depth(src, ss, w, h, bits) ? median_hist<T, true>(src, ss, dst, ds, w, h, r, bits)
+                                           : median_hist<T, false>(src, ss, dst, ds, w, h, r, bits);
 }
 
 } // namespace
