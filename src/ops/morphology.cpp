@@ -16,9 +16,9 @@ py::list coords(std::initializer_list<int> flags) {
     return out;
 }
 
-// Passes beyond the frame's width + height cannot spread a value any further
-// (a variable-size clip gets a fixed bound); far more than that would build a
-// chain of nodes for minutes, or forever for a huge float radius. Such radii are refused.
+// Each 3x3 pass reaches one pixel further, so more passes than the frame's
+// width + height (a fixed bound for a variable-size clip) have no use; far more
+// would build a chain of nodes for minutes, or forever for a huge float radius.
 void check_passes(const char *func, py::object src, const char *names, std::initializer_list<py::object> radii) {
     const int64_t w = src.attr("width").cast<int64_t>(), h = src.attr("height").cast<int64_t>();
     const bool known = w > 0 && h > 0;
