@@ -53,6 +53,12 @@ def test_nan_samples_store_as_zero_in_16_bit():
     assert np.all(planes_of(need("fmtc").resample(nan, w=8, h=8, csp=vs.GRAY16).get_frame(0))[0] == 0)
 
 
+def test_sigma_of_a_plane_passed_through_is_not_used():
+    rgb = core.std.BlankClip(format=vs.RGB30, width=33, height=11, color=[100, 200, 300])
+    out = need("tcanny").TCanny(rgb, sigma_v=[3.5e38, 0.0, 0.0], planes=[1])  # built 2^25 taps, k*k overflowed
+    assert planes_of(out.get_frame(0))[0].tolist() == planes_of(rgb.get_frame(0))[0].tolist()
+
+
 YUV = core.std.BlankClip(format=vs.YUV420P8, width=64, height=48)
 
 REFUSED = [
