@@ -1,4 +1,4 @@
-# make setup | build | test | demo | doctor | sanitize | bench | wheel | bm3d-proto
+# make setup | build | test | demo | doctor | sanitize | fuzz | bench | wheel | bm3d-proto
 SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
@@ -9,7 +9,8 @@ export PYTHONPATH := $(CURDIR)/python
 # pocl compiles kernels on first use; keep its cache inside the tree when HOME is read-only.
 export POCL_CACHE_DIR ?= $(CURDIR)/build/pocl-cache
 
-.PHONY: setup apt build test test-cpp test-python demo doctor sanitize bench wheel clean bm3d-proto
+.PHONY: setup apt build test test-cpp test-python demo doctor sanitize sanitize-plugins fuzz bench wheel clean \
+	bm3d-proto
 
 setup: apt $(VENV)/.stamp
 
@@ -40,6 +41,7 @@ build: setup $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && ../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
 	$(PY) -m pytest -q tests/python
+	$(PY) tests/fuzz/driver.py --seconds 20 --jobs $(JOBS)
 
 # Sample clips, degraded, restored with each preset and a plain BM3D pass; figures in demo/.
 demo: build
@@ -55,6 +57,18 @@ sanitize: setup
 	$(VENV)/bin/cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 ../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
 
+# Our plugins themselves under ASan and UBSan, in build-asan-plugins/plugins (never the package's copies).
+sanitize-plugins: setup
+	$(VENV)/bin/cmake -S . -B build-asan-plugins -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=ON -DORVO_PLUGINS_ONLY=ON \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja -DPython_EXECUTABLE=$(CURDIR)/$(PY)
+	$(VENV)/bin/cmake --build build-asan-plugins -j $(JOBS)
+
+# Random formats, sizes, samples and arguments through every plugin function, against the sanitizer build.
+FUZZ_SECONDS ?= 180
+FUZZ_JOBS ?= $(JOBS)
+fuzz: sanitize-plugins
+	$(PY) tests/fuzz/driver.py --plugins build-asan-plugins/plugins --seconds $(FUZZ_SECONDS) --jobs $(FUZZ_JOBS)
+
 bench: build
 	$(PY) bench/plugins.py
 
@@ -69,4 +83,4 @@ bm3d-proto:
 	$(MAKE) -C bench/bm3d_proto OUT=$(CURDIR)/$(BUILD)/bm3d_proto
 
 clean:
-	rm -rf $(BUILD) build-asan dist python/orvo/*.so python/orvo/plugins/*.so
+	rm -rf $(BUILD) build-asan build-asan-plugins dist python/orvo/*.so python/orvo/plugins/*.so

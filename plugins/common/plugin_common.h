@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -125,6 +126,22 @@ public:
         int err = 0;
         VSNode *n = api_->mapGetNode(in_, key, 0, &err);
         return err ? Node() : Node(n, api_);
+    }
+    // Refuses NaN and infinities in every float argument: no filter has a use
+    // for them, and they turn into undefined conversions further down.
+    void require_finite() const {
+        for (int k = 0; k < api_->mapNumKeys(in_); k++) {
+            const char *key = api_->mapGetKey(in_, k);
+            if (api_->mapGetType(in_, key) != ptFloat)
+                continue;
+            const int n = count(key);
+            for (int i = 0; i < n; i++) {
+                const double v = api_->mapGetFloat(in_, key, i, nullptr);
+                if (!std::isfinite(v))
+                    throw ArgError(std::string(key) + (n > 1 ? "[" + std::to_string(i) + "]" : std::string()) +
+                                   " must be a finite number, got " + (v != v ? "nan" : v > 0 ? "inf" : "-inf"));
+            }
+        }
     }
 
 private:

@@ -18,6 +18,8 @@ namespace orvo::ctmf {
 constexpr int kMaxRadius = 127;
 
 // `bits` is the sample depth (8-16) of integer planes; 1 <= radius <= 127.
+// Samples above 2^bits - 1 are safe: radius >= 4 counts them as 2^bits - 1,
+// smaller radii compare them as they are.
 // Strides are in samples; `dst` must not overlap `src`. May throw std::bad_alloc.
 #define ORVO_CTMF_DECLARE(isa)                                                                                    \
     void median_##isa(const uint8_t *src, ptrdiff_t ss, uint8_t *dst, ptrdiff_t ds, int w, int h, int radius,      \

@@ -194,21 +194,26 @@ template <class T, int R> void median_net(const T *src, ptrdiff_t ss, T *dst, pt
 // again. Occupied values are kept in a two-level bitmap (one bit per value,
 // one bit per 64-value word), so the walk skips empty stretches in O(1): at
 // 16 bits a window of 49 samples leaves almost every value empty.
-class Histogram {
+template <bool Clamp> class Histogram {
 public:
     explicit Histogram(int bits)
         : count_(size_t(1) << bits, 0), words_((size_t(1) << bits) / 64 + 1, 0),
-          groups_(words_.size() / 64 + 1, 0) {}
+          groups_(words_.size() / 64 + 1, 0), max_((1 << bits) - 1) {}
 
     // Branch-free bitmap upkeep: whether a count crosses zero is data-dependent
-    // and mispredicts constantly on sparse histograms.
+    // and mispredicts constantly on sparse histograms. With Clamp, samples above
+    // the declared depth (a 10-bit plane may hold any 16-bit value) count as its peak.
     void add(int v) {
+        if constexpr (Clamp)
+            v = mn(v, max_);
         count_[size_t(v)]++;
         words_[size_t(v >> 6)] |= bit(v);
         groups_[size_t(v >> 12)] |= bit(v >> 6);
         lt_ += v < m_;
     }
     void remove(int v) {
+        if constexpr (Clamp)
+            v = mn(v, max_);
         const uint64_t empty = --count_[size_t(v)] == 0;
         uint64_t &word = words_[size_t(v >> 6)];
         word &= ~(empty << (v & 63));
@@ -259,12 +264,27 @@ private:
 
     std::vector<uint16_t> count_; // a window holds at most 255 * 255 samples
     std::vector<uint64_t> words_, groups_;
+    int max_;
     int m_ = 0, lt_ = 0;
 };
 
-template <class T>
+// Clamp only where a sample exceeds the depth; a scan of the plane costs far less
+// than clamping every histogram update.
+template <class T> bool exceeds_depth(const T *src, ptrdiff_t ss, int w, int h, int bits) {
+    if (bits >= int(8 * sizeof(T)))
+        return false;
+    T top = 0;
+    for (int y = 0; y < h; y++) {
+        const T *__restrict r = src + y * ss;
+        for (int x = 0; x < w; x++)
+            top = mx(top, r[x]);
+    }
+    return top >> bits != 0;
+}
+
+template <class T, bool Clamp>
 void median_hist(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h, int r, int bits) {
-    Histogram hist(bits);
+    Histogram<Clamp> hist(bits);
     std::vector<const T *> rowp(size_t(2 * r + 1));
     const int k = 2 * r * r + 2 * r; // rank of the median among (2r+1)^2 samples
     auto set_rows = [&](int y) {
@@ -348,7 +368,8 @@ template <class T> void median_any(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t
     else if constexpr (std::is_floating_point_v<T>)
         median_select(src, ss, dst, ds, w, h, r);
     else
-        median_hist(src, ss, dst, ds, w, h, r, bits);
+        exceeds_depth(src, ss, w, h, bits) ? median_hist<T, true>(src, ss, dst, ds, w, h, r, bits)
+                                           : median_hist<T, false>(src, ss, dst, ds, w, h, r, bits);
 }
 
 } // namespace

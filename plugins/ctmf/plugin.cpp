@@ -61,6 +61,7 @@ const VSFrame *VS_CC get_frame(int n, int activation, void *instance, void **, V
 void VS_CC create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create("CTMF", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<Data>();
         d->clip = args.node("clip");
         const VSVideoInfo *vi = d->clip.vi();

@@ -40,6 +40,7 @@ struct Workspace {
     std::vector<int32_t> row_costs;                // per-row precomputation of the interpolation
     std::vector<int32_t> t0, t1, t2, t3, t4;       // corner pass (pp 2 and 3)
     std::vector<uint8_t> corner;                   // corner flags per input pixel
+    std::vector<uint16_t> clamped;                 // the source clamped to its depth, when it exceeds it
 };
 
 enum class Isa { scalar, avx2 };
@@ -47,8 +48,9 @@ enum class Isa { scalar, avx2 };
 // Best instruction set this CPU can run.
 Isa best_isa();
 
-// One plane.  `bits` is 8..16; `ssw` is the plane's horizontal subsampling (0 for luma),
-// which scales the search radii as the upstream filter does.  Strides are in samples.
+// One plane.  `bits` is 8..16 (samples above 2^bits - 1 count as 2^bits - 1); `ssw` is the
+// plane's horizontal subsampling (0 for luma), which scales the search radii as the upstream
+// filter does.  Strides are in samples.
 // `field` is the effective field (0 or 1) of this frame.
 void process_plane_u8(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrdiff_t dst_stride, int w, int h,
                       int field, int ssw, const Params &p, Workspace &ws, Isa isa);

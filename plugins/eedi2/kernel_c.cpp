@@ -720,6 +720,26 @@ void process_plane_u8(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, pt
 
 void process_plane_u16(const uint16_t *src, ptrdiff_t src_stride, uint16_t *dst, ptrdiff_t dst_stride, int w,
                        int h, int bits, int field, int ssw, const Params &p, Workspace &ws, Isa isa) {
+    // The arithmetic holds for samples within the depth; a plane holding larger ones
+    // (any 16-bit value can reach a 10-bit clip) is processed as a copy clamped to the peak.
+    const uint16_t peak = uint16_t((1 << bits) - 1);
+    uint16_t top = 0;
+    for (int y = 0; y < h; y++) {
+        const uint16_t *r = src + y * src_stride;
+        for (int x = 0; x < w; x++)
+            top = std::max(top, r[x]);
+    }
+    if (top > peak) {
+        ws.clamped.resize(size_t(w) * size_t(h));
+        for (int y = 0; y < h; y++) {
+            const uint16_t *r = src + y * src_stride;
+            uint16_t *c = ws.clamped.data() + size_t(y) * size_t(w);
+            for (int x = 0; x < w; x++)
+                c[x] = std::min(r[x], peak);
+        }
+        src = ws.clamped.data();
+        src_stride = w;
+    }
     Pipeline<uint16_t>(src, src_stride, dst, dst_stride, w, h, bits, field, ssw, p, ws, isa).run();
 }
 

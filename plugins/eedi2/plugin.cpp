@@ -81,6 +81,7 @@ int saturate(int64_t v) { return int(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); 
 void VS_CC eedi2_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create("EEDI2", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<EEDI2Data>();
         d->node = args.node("clip");
         const VSVideoInfo *vi = d->node.vi();

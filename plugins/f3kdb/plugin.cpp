@@ -157,6 +157,7 @@ const VSFrame *VS_CC deband_get_frame(int n, int activation, void *instance, voi
 void VS_CC deband_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create(kName, out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<DebandData>();
         d->node = args.node("clip");
         const VSVideoInfo *vi = d->node.vi();

@@ -130,6 +130,7 @@ float rhe32(double v) { return std::nearbyint(float(v)); }
 void VS_CC bitdepth_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     orvo::guarded_create("bitdepth", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<BitdepthData>();
         d->node = args.node("clip");
         const VSVideoInfo *vi = d->node.vi();

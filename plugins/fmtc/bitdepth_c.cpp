@@ -101,6 +101,7 @@ void ordered(const Tin *src, ptrdiff_t ss, Tout *dst, ptrdiff_t ds, int w, int h
 template <class Tin, class Tout>
 struct IntDiffusion {
     int k, in_shift, half, nshift, hi, ae, an;
+    int32_t in_peak; // samples above the input depth count as its peak, so the shift cannot overflow
     bool tpdfn;
 
     // K > 0: the quantisation shift as a constant (the common 16 -> 8 and
@@ -118,7 +119,7 @@ struct IntDiffusion {
         int x = D > 0 ? 0 : w - 1;
         for (int i = 0; i < w; i++, x += D) {
             const int32_t e_in = carry;
-            const int32_t preq = (int32_t(s[x]) << in_shift) + e_in;
+            const int32_t preq = (std::min(int32_t(s[x]), in_peak) << in_shift) + e_in;
             int32_t sum = preq;
             if constexpr (Noise) {
                 int n = rng.draw();
@@ -163,6 +164,7 @@ void diffuse(const Tin *src, ptrdiff_t ss, Tout *dst, ptrdiff_t ds, int w, int h
         IntDiffusion<Tin, Tout> st;
         st.k = T - p.dst_bits;
         st.in_shift = T - p.src_bits;
+        st.in_peak = (1 << p.src_bits) - 1;
         st.half = 1 << (st.k - 1);
         st.nshift = 13 - st.k;
         st.hi = hi;

@@ -2,6 +2,7 @@
 // with dithering. Nothing here knows about VapourSynth.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -68,6 +69,12 @@ template <class T>
 void to_float_row_c(const T *src, float *dst, int width);
 // Round half to even, clamp to [0, 65535].
 void store_u16_c(const float *src, uint16_t *dst, int width);
+// One sample of it. NaN gives 0, as the vector max against 0 does.
+inline uint16_t store_u16_one(float v) {
+    v = v > 0.f ? v : 0.f;
+    v = v < 65535.f ? v : 65535.f;
+    return uint16_t(std::nearbyint(v));
+}
 
 // Eight rows at once (the same table for all). `scratch` holds at least
 // 8 * (src_size + dst_size + 16) floats.

@@ -5,6 +5,8 @@
 #include "kernel.h"
 
 #include <cctype>
+#include <cfloat>
+#include <cstdio>
 #include <memory>
 
 namespace fmtc {
@@ -45,6 +47,16 @@ struct ResampleData {
     int set_range = -1;
     int set_chromaloc = -1;
 };
+
+// Source window positions and sizes beyond this many luma pixels are refused: far
+// larger than any picture, and they would leave the range of the sample positions.
+constexpr double kMaxWindow = 1 << 20;
+
+std::string number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.10g", v);
+    return buf;
+}
 
 std::string lower(std::string s) {
     for (char &c : s)
@@ -299,6 +311,7 @@ bool valid_input(const VSVideoFormat &f) {
 void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     orvo::guarded_create("resample", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<ResampleData>();
         d->node = args.node("clip");
         const VSVideoInfo *vi = d->node.vi();
@@ -367,11 +380,18 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
         const double scaleh = args.get_float("scaleh", scale), scalev = args.get_float("scalev", scale);
         if (scale < 0 || scaleh < 0 || scalev < 0)
             throw ArgError("scale parameters must be positive or 0.");
+        // Sizes are checked in floating point first: a huge scale must not reach the integer conversion.
+        auto scaled = [&](int size, double s, int ss, const char *key) {
+            const double units = std::max(std::nearbyint(size * s / double(1 << ss)), 1.0);
+            if (!(units <= 65536))
+                throw ArgError(std::string("output size is too large (") + key + "=" + number(s) + ").");
+            return int64_t(units) << ss;
+        };
         int64_t dw = vi->width, dh = vi->height;
         if (scaleh > 0)
-            dw = int64_t(std::max(std::nearbyint(vi->width * scaleh / double(1 << ssh)), 1.0)) << ssh;
+            dw = scaled(vi->width, scaleh, ssh, args.has("scaleh") ? "scaleh" : "scale");
         if (scalev > 0)
-            dh = int64_t(std::max(std::nearbyint(vi->height * scalev / double(1 << ssv)), 1.0)) << ssv;
+            dh = scaled(vi->height, scalev, ssv, args.has("scalev") ? "scalev" : "scale");
         dw = args.get_int("w", dw);
         dh = args.get_int("h", dh);
         if (dw <= 0)
@@ -450,10 +470,10 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
                 throw ArgError("fv cannot be null.");
         for (double v : totalh)
             if (v < 0)
-                throw ArgError("totalh must be positive or null (got " + std::to_string(v) + ").");
+                throw ArgError("totalh must be positive or null (got " + number(v) + ").");
         for (double v : totalv)
             if (v < 0)
-                throw ArgError("totalv must be positive or null (got " + std::to_string(v) + ").");
+                throw ArgError("totalv must be positive or null (got " + number(v) + ").");
 
         auto make_kernel = [&](const std::vector<std::string> &names, const std::vector<int64_t> &tp,
                                const std::vector<double> &pa1, const std::vector<double> &pa2, int p) {
@@ -470,13 +490,18 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
             } else if (k.kind == KernelKind::gauss) {
                 k.p = pick(pa1, p, 30.0);
                 if (k.p < 1 || k.p > 100)
-                    throw ArgError("For the gaussian kernel, a1 must be in the range 1-100 (got " + std::to_string(k.p) + ").");
+                    throw ArgError("For the gaussian kernel, a1 must be in the range 1-100 (got " + number(k.p) + ").");
             }
             return k;
         };
 
         // Source windows, in luma units; each plane starts from the previous one.
         const auto sx = args.floats("sx"), sy = args.floats("sy"), sw = args.floats("sw"), sh = args.floats("sh");
+        for (const auto &[key, values] : {std::pair{"sx", &sx}, {"sy", &sy}, {"sw", &sw}, {"sh", &sh}})
+            for (double v : *values)
+                if (!(std::fabs(v) <= kMaxWindow))
+                    throw ArgError(std::string(key) + " must be between -" + number(kMaxWindow) + " and " +
+                                   number(kMaxWindow) + " (got " + number(v) + ").");
         Window win{0, 0, 0, 0};
         const int np = sf.numPlanes;
         for (int p = 0; p < np; p++) {
@@ -488,9 +513,9 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
             const double ww = win.w > 0 ? win.w : vi->width + win.w - win.x;
             const double wh = win.h > 0 ? win.h : vi->height + win.h - win.y;
             if (ww <= 1e-9)
-                throw ArgError("sw must be positive (resulting window width " + std::to_string(ww) + ").");
+                throw ArgError("sw must be positive (resulting window width " + number(ww) + ").");
             if (wh <= 1e-9)
-                throw ArgError("sh must be positive (resulting window height " + std::to_string(wh) + ").");
+                throw ArgError("sh must be positive (resulting window height " + number(wh) + ").");
 
             PlanePlan &pp = d->planes[p];
             pp.src_w = orvo::plane_width(vi, p);
@@ -505,17 +530,19 @@ void VS_CC resample_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
             double stored = pv;
             if (of.sampleType == stInteger) // nearest, so -32768 fills 32768
                 stored = std::floor(pv + 0.5);
-            const int m = int(std::trunc(pv + 0.5));
-            if (m >= 6)
-                throw ArgError("invalid plane filter (planes[" + std::to_string(p) + "]=" + std::to_string(pv) + ").");
-            if (m <= 0) {
+            const double mode = std::trunc(pv + 0.5);
+            if (mode >= 6)
+                throw ArgError("invalid plane filter (planes[" + std::to_string(p) + "]=" + number(pv) + ").");
+            if (mode <= 0) {
                 pp.mode = PlaneMode::fill;
                 pp.fill = -stored;
-                if (of.sampleType == stInteger && pp.fill >= 65536)
-                    throw ArgError("invalid plane filter (planes[" + std::to_string(p) + "]=" + std::to_string(pv) +
-                                   " fills outside the 16-bit range).");
+                if (of.sampleType == stInteger ? pp.fill >= 65536 : !(pp.fill <= FLT_MAX))
+                    throw ArgError("invalid plane filter (planes[" + std::to_string(p) + "]=" + number(pv) +
+                                   " fills outside the " + (of.sampleType == stInteger ? "16-bit" : "float") +
+                                   " range).");
                 continue;
             }
+            const int m = int(mode);
             if (m != 3) { // 2 copy; 1, 4 and 5 have no defined content, copy as well
                 pp.mode = PlaneMode::copy;
                 continue;

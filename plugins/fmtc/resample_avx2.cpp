@@ -170,10 +170,8 @@ void store_u16_avx2(const float *src, uint16_t *dst, int width) {
         p = _mm256_permute4x64_epi64(p, 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), p);
     }
-    for (; x < width; x++) {
-        float v = std::min(std::max(src[x], 0.f), 65535.f);
-        dst[x] = uint16_t(std::nearbyint(v));
-    }
+    for (; x < width; x++)
+        dst[x] = store_u16_one(src[x]);
 }
 
 template void filter_v_avx2<uint8_t>(const uint8_t *const *, int, const float *, float, float *, int);

@@ -132,8 +132,12 @@ bool build_table(const KernelDef &k, const TableParams &s, FilterTable &t, int m
     const double R = k.support();
     const double sup = R * zc;
     const bool point = k.kind == KernelKind::point;
-    const int N = point ? 1 : std::max(int(std::ceil(2 * sup)), 1);
-    if (N > max_taps || double(D) * std::min(N, S) > double(1 << 26))
+    // In floating point first: a tiny fh or fv makes the support arbitrarily large.
+    const double taps = point ? 1 : std::max(std::ceil(2 * sup), 1.0);
+    if (!(taps <= max_taps))
+        return false;
+    const int N = int(taps);
+    if (double(D) * std::min(N, S) > double(1 << 26))
         return false;
 
     // Per output: merged weights over [lo, lo + len).
@@ -237,10 +241,8 @@ void to_float_row_c(const T *src, float *dst, int width) {
 }
 
 void store_u16_c(const float *src, uint16_t *dst, int width) {
-    for (int x = 0; x < width; x++) {
-        float v = std::min(std::max(src[x], 0.f), 65535.f);
-        dst[x] = uint16_t(std::nearbyint(v));
-    }
+    for (int x = 0; x < width; x++)
+        dst[x] = store_u16_one(src[x]);
 }
 
 template void filter_v_c<uint8_t>(const uint8_t *const *, int, const float *, float, float *, int);

@@ -60,6 +60,7 @@ const VSFrame *VS_CC get_frame(int n, int activation, void *instance, void **, V
 void VS_CC create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create("Hysteresis", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<Data>();
         d->a = args.node("clipa");
         d->b = args.node("clipb");

@@ -110,6 +110,7 @@ const VSFrame *VS_CC get_frame(int n, int activation, void *instance, void **, V
 void VS_CC remove_grain_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create("RemoveGrain", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<Data>();
         d->clip = args.node("clip");
         const VSVideoInfo *vi = d->clip.vi();
@@ -127,6 +128,7 @@ void VS_CC remove_grain_create(const VSMap *in, VSMap *out, void *, VSCore *core
 void VS_CC repair_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create("Repair", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<Data>();
         d->clip = args.node("clip");
         d->rep = args.node("repairclip");

@@ -103,6 +103,7 @@ const char *const kPlaneNames[3] = {"first", "second", "third"};
 void VS_CC tcanny_create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     guarded_create("TCanny", out, api, [&] {
         Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<TCannyData>();
         d->node = args.node("clip");
         d->vi = d->node.vi();
@@ -210,6 +211,9 @@ void VS_CC tcanny_create(const VSMap *in, VSMap *out, void *, VSCore *core, cons
         const int peak = is_float ? 0 : (1 << f.bitsPerSample) - 1;
         const double to_samples = is_float ? 1.0 / 255.0 : double(peak) / 255.0;
         for (int i = 0; i < np; i++) {
+            // Planes passed through need no taps (and their sigma was never checked against their size).
+            if (!d->process[i])
+                continue;
             d->taps_h[i] = tc::gaussian_taps(float(sh[i]));
             d->taps_v[i] = tc::gaussian_taps(float(sv[i]));
             tc::PlaneJob &j = d->jobs[i];

@@ -14,6 +14,7 @@ namespace warp {
 // Smallest plane the kernels accept; the filter refuses smaller planes at create time.
 constexpr int kMaskMinSize = 3;   // edge mask: 3x3 window
 constexpr int kBlur0MinSize = 12; // type 0 blur: 13 taps, one-sided within 6 of an edge
+constexpr int kMaxBlur = 1000;    // mask blur passes the filter accepts
 
 // Edge strength, clipped to min(thresh, peak). width, height >= 3.
 // Border: columns 0 and W-1 repeat columns 1 and W-2 of the same row, then

@@ -19,7 +19,7 @@ struct WarpData {
     VSVideoInfo vi{};
     VSVideoFormat mask_format{}; // Gray of the clip's bit depth, for scratch frames
     int thresh = 0;              // on the clip's scale
-    int64_t blur = 0; // passes; no upper bound, chroma with chroma=1 gets blur / 2 rounded up
+    int64_t blur = 0; // passes, at most kMaxBlur; chroma with chroma=1 gets blur / 2 rounded up
     int type = 0;
     int depth[3] = {0, 0, 0};
     bool chroma_own_mask = false; // chroma=1
@@ -162,6 +162,7 @@ void check_size(int plane, int w, int h, int min, const char *why) {
 void VS_CC create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI *api) {
     orvo::guarded_create(kName, out, api, [&] {
         orvo::Args args(in, api);
+        args.require_finite();
         auto d = std::make_unique<WarpData>();
 
         // Argument checks first, in this order, before the clip is looked at.
@@ -178,6 +179,9 @@ void VS_CC create(const VSMap *in, VSMap *out, void *, VSCore *core, const VSAPI
         int64_t blur = args.get_int("blur", type == 1 ? 3 : 2);
         if (blur < 0)
             throw ArgError("blur must be at least 0, not " + std::to_string(blur));
+        // Each pass costs a full-plane blur; far more than any mask needs, and a bound on the work per frame.
+        if (blur > warp::kMaxBlur)
+            throw ArgError("blur must be at most " + std::to_string(warp::kMaxBlur) + ", not " + std::to_string(blur));
         if (type != 0 && type != 1)
             throw ArgError("type must be 0 or 1, not " + std::to_string(type));
         std::vector<int64_t> given = args.ints("depth");

@@ -22,10 +22,27 @@ py::object GetPlane(Context &, py::object clip, py::object plane) {
 
 Num scale(const Num &val, int d) { return (val * Num((int64_t(1) << d) - 1)).floordiv(Num(255)); }
 
+namespace {
+// 2 ** d for a d beyond this would take the host practically forever; no depth comes near it.
+constexpr int64_t kMaxScaleBits = 1 << 16;
+
+py::object host_result(PyObject *r) {
+    if (!r)
+        throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(r);
+}
+} // namespace
+
 py::object scale_obj(py::object val, py::object d) {
-    // Plain host arithmetic: a non-number fails the way the host fails.
-    py::object peak = py::int_(2).attr("__pow__")(d) - py::int_(1);
-    return (val * peak).attr("__floordiv__")(py::int_(255));
+    if (PyLong_Check(d.ptr()) && d > py::int_(kMaxScaleBits))
+        vs::value_error("scale", ": \"d\" must be at most " + std::to_string(kMaxScaleBits) + ", got " +
+                                     std::string(py::str(d)) + "!");
+    // The host's operators, so a non-number fails with the host's own TypeError.
+    py::object two(py::int_(2)), one(py::int_(1)), d255(py::int_(255));
+    py::object peak = host_result(PyNumber_Subtract(host_result(PyNumber_Power(two.ptr(), d.ptr(), Py_None)).ptr(),
+                                                    one.ptr()));
+    py::object product = host_result(PyNumber_Multiply(val.ptr(), peak.ptr()));
+    return host_result(PyNumber_FloorDivide(product.ptr(), d255.ptr()));
 }
 
 namespace {

@@ -16,6 +16,27 @@ py::list coords(std::initializer_list<int> flags) {
     return out;
 }
 
+// Each 3x3 pass reaches one pixel further, so more passes than the frame's
+// width + height (a fixed bound for a variable-size clip) have no use; far more
+// would build a chain of nodes for minutes, or forever for a huge float radius.
+void check_passes(const char *func, py::object src, const char *names, std::initializer_list<py::object> radii) {
+    const int64_t w = src.attr("width").cast<int64_t>(), h = src.attr("height").cast<int64_t>();
+    const bool known = w > 0 && h > 0;
+    const py::int_ limit(known ? w + h : int64_t(1) << 16);
+    for (const py::object &r : radii) {
+        if (!(r > limit))
+            continue;
+        std::string got;
+        for (const py::object &v : radii)
+            got += (got.empty() ? "" : " and ") + std::string(py::str(py::repr(v)));
+        vs::value_error(func, std::string(": ") + names + " must be at most " + std::string(py::str(limit)) +
+                                  (known ? " (the frame's width + height, " + std::to_string(w) + "x" +
+                                               std::to_string(h) + ")"
+                                         : std::string(" for a clip of variable size")) +
+                                  ", got " + got + "!");
+    }
+}
+
 // One pass per step of the radii: pass k sees sw - k and sh - k. Written as a
 // loop; the chain of nodes is the same as the recursive formulation's.
 py::object min_max_multi(const char *func, const char *filter, py::object src, py::object mode, py::object planes,
@@ -24,6 +45,7 @@ py::object min_max_multi(const char *func, const char *filter, py::object src, p
         throw py::type_error(std::string(func) + ": This is not a clip");
     if (is_gray(src))
         planes = coords({0});
+    check_passes(func, src, "\"sw\" and \"sh\"", {sw, sh});
     const py::int_ zero(0), one(1), three(3);
     const bool losange = mode.equal(py::str("losange"));
     const bool ellipse = mode.equal(py::str("ellipse"));
@@ -52,6 +74,7 @@ py::object inflate_deflate_multi(const char *func, const char *filter, py::objec
         throw py::type_error(std::string(func) + ": This is not a clip");
     if (is_gray(src))
         planes = coords({0});
+    check_passes(func, src, "\"radius\"", {radius});
     const py::int_ zero(0), one(1);
     // A fractional radius keeps going while anything is left: 1.8 gives two passes.
     while (radius > zero) {

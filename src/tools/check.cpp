@@ -94,6 +94,9 @@ std::vector<std::string> check_labels(const std::string &line, const std::string
 
 namespace {
 
+// Smallest frame text.Text draws on.
+constexpr int kLabelMinWidth = 40, kLabelMinHeight = 48;
+
 bool known_family(const py::object &clip) {
     if (clip.attr("format").is_none())
         return false;
@@ -159,6 +162,11 @@ py::object check(Context &ctx, py::object clipa, std::vector<py::object> clipbs,
             out.append(c);
         return out;
     }
+    // The core's text overlay refuses smaller frames, but only when a frame is asked for.
+    if (width > 0 && height > 0 && (width < kLabelMinWidth || height < kLabelMinHeight))
+        vs::value_error("check", ": the labels need clips of at least " + std::to_string(kLabelMinWidth) + "x" +
+                                     std::to_string(kLabelMinHeight) + ", got " + std::to_string(width) + "x" +
+                                     std::to_string(height) + " (mode=1 returns the clips without labels)!");
     py::list all;
     all.append(vs::call("text", "Text", {clipa, py::str(labels.empty() ? std::string("clip 0") : labels[0])}));
     for (auto &c : clipbs)

@@ -130,12 +130,21 @@ bool is_int(py::handle obj) { return PyLong_Check(obj.ptr()); }
 bool is_number(py::handle obj) { return PyLong_Check(obj.ptr()) || PyFloat_Check(obj.ptr()); }
 
 Num to_num(py::handle obj) {
-    if (PyLong_Check(obj.ptr()))
-        return Num(obj.cast<int64_t>());
+    if (PyLong_Check(obj.ptr())) {
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(obj.ptr(), &overflow);
+        if (overflow) // kept exact, as the host keeps it
+            return Num::integer(std::string(py::str(obj)));
+        if (v == -1 && PyErr_Occurred())
+            throw py::error_already_set();
+        return Num(int64_t(v));
+    }
     return Num(py::cast<double>(py::float_(py::reinterpret_borrow<py::object>(obj))));
 }
 
 py::object from_num(const Num &n) {
+    if (n.is_big())
+        return py::reinterpret_steal<py::object>(PyLong_FromString(n.str().c_str(), nullptr, 10));
     return n.is_int() ? py::object(py::int_(n.i())) : py::object(py::float_(n.f()));
 }
 

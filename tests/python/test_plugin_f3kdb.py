@@ -277,7 +277,7 @@ def test_call_forms(f3kdb):
         ({"output_depth": 17}, "output_depth must be -1"),
         ({"random_algo_ref": 3}, "random_algo_ref must be between 0 and 2"),
         ({"random_algo_grain": -1}, "random_algo_grain must be between 0 and 2"),
-        ({"random_algo_ref": 2, "random_param_ref": float("nan")}, "random_param_ref must be a finite value"),
+        ({"random_algo_ref": 2, "random_param_ref": float("nan")}, "random_param_ref must be a finite number, got nan"),
         ({"random_algo_grain": 2, "random_param_grain": 1e6}, "random_param_grain must be a finite value"),
         ({"preset": "medium/strong"}, 'unknown preset "strong"'),
         ({"threshold": 3}, "named threshold"),
