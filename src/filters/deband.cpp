@@ -12,22 +12,9 @@ namespace {
 
 const char *const kFunc = "dbmbk_light";
 
-[[noreturn]] void raise(PyObject *type, const std::string &text) {
-    PyErr_SetString(type, text.c_str());
-    throw py::error_already_set();
-}
+using vs::raise;
 
-double real(py::handle v, const char *name) {
-    const double d = PyFloat_AsDouble(v.ptr());
-    if (d == -1.0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError))
-            throw py::error_already_set();
-        PyErr_Clear();
-        vs::type_error(kFunc, std::string(": \"") + name + "\" must be an int or a float, not " +
-                                  py::str(py::type::handle_of(v).attr("__name__")).cast<std::string>());
-    }
-    return d;
-}
+double real(py::handle v, const char *name) { return vs::real_arg(kFunc, v, name); }
 
 py::dict copy(const py::dict &d) { return py::reinterpret_steal<py::dict>(PyDict_Copy(d.ptr())); }
 

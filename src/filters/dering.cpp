@@ -9,12 +9,7 @@ namespace orvo {
 
 namespace {
 
-py::list ints(std::initializer_list<int> values) {
-    py::list out;
-    for (int v : values)
-        out.append(v);
-    return out;
-}
+using vs::int_list;
 
 py::object expr(std::initializer_list<py::object> clips, const std::string &e) {
     py::list cl, ex;
@@ -40,13 +35,13 @@ py::object levels(py::object c, const Num &in_low, double gamma, const Num &in_h
                      {"max_out", vs::from_num(out_high)}});
 }
 
-py::object remove_grain11(py::object c) { return vs::call("rgvs", "RemoveGrain", {c, ints({11})}); }
+py::object remove_grain11(py::object c) { return vs::call("rgvs", "RemoveGrain", {c, int_list({11})}); }
 
 // Mask of the pre-blur: thick-line surroundings where there are no thin lines.
 py::object preblur_mask(Context &ctx, py::object clp, int bits, const Num &strength1) {
     const Num white = scale(Num(255), bits);
     py::object mask1 = vs::call("std", "Convolution", {clp},
-                                {{"matrix", ints({0, -1, 0, -1, 0, 1, 0, 1, 0})},
+                                {{"matrix", int_list({0, -1, 0, -1, 0, 1, 0, 1, 0})},
                                  {"divisor", py::int_(2)},
                                  {"saturate", py::bool_(false)}});
     // Gradients below 4 steps are noise: they go to black before the gamma

@@ -12,31 +12,12 @@ namespace orvo {
 namespace {
 
 using masks::clips;
-using masks::ints;
+using masks::int_list;
 
-[[noreturn]] void raise(PyObject *type, const std::string &text) {
-    PyErr_SetString(type, text.c_str());
-    throw py::error_already_set();
-}
+using vs::raise;
+using vs::truthy;
 
-bool truthy(const py::object &v) {
-    const int r = PyObject_IsTrue(v.ptr());
-    if (r < 0)
-        throw py::error_already_set();
-    return r != 0;
-}
-
-double real(const char *func, py::handle v, const char *name) {
-    const double d = PyFloat_AsDouble(v.ptr());
-    if (d == -1.0 && PyErr_Occurred()) {
-        if (!PyErr_ExceptionMatches(PyExc_TypeError))
-            throw py::error_already_set();
-        PyErr_Clear();
-        vs::type_error(func, std::string(": \"") + name + "\" must be an int or a float, not " +
-                                 py::str(py::type::handle_of(v).attr("__name__")).cast<std::string>());
-    }
-    return d;
-}
+double real(const char *func, py::handle v, const char *name) { return vs::real_arg(func, v, name); }
 
 py::list exprs(const std::string &plane0) {
     py::list out;
@@ -50,15 +31,15 @@ py::list exprs(const std::string &plane0) {
 py::tuple fresp(Context &, py::object clip, py::object mask, py::object lowPassC) {
     py::object pref;
     if (!mask.is_none()) {
-        py::object prehigh = vs::call("rgvs", "RemoveGrain", {clip, ints({4, 0})});
-        py::object prelow = vs::call("rgvs", "RemoveGrain", {clip, ints({11, 0})});
-        pref = vs::call("std", "MaskedMerge", {prelow, prehigh, mask, ints({0, 1, 2}), py::bool_(true)});
+        py::object prehigh = vs::call("rgvs", "RemoveGrain", {clip, int_list({4, 0})});
+        py::object prelow = vs::call("rgvs", "RemoveGrain", {clip, int_list({11, 0})});
+        pref = vs::call("std", "MaskedMerge", {prelow, prehigh, mask, int_list({0, 1, 2}), py::bool_(true)});
     } else {
-        pref = vs::call("rgvs", "RemoveGrain", {clip, ints({11, 0})});
+        pref = vs::call("rgvs", "RemoveGrain", {clip, int_list({11, 0})});
     }
     const bool chroma = truthy(lowPassC);
-    py::list mode = chroma ? ints({11, 11}) : ints({11, 0});
-    py::list planes = chroma ? ints({0, 1, 2}) : ints({0});
+    py::list mode = chroma ? int_list({11, 11}) : int_list({11, 0});
+    py::list planes = chroma ? int_list({0, 1, 2}) : int_list({0});
     py::object lowFre = vs::call("rgvs", "RemoveGrain", {vs::call("rgvs", "RemoveGrain", {pref, mode}), mode});
     py::object highFre = vs::call("std", "MakeDiff", {pref, lowFre, planes});
     lowFre = vs::call("std", "MakeDiff", {pref, highFre, planes});
@@ -120,12 +101,12 @@ py::object mwenhance(Context &, py::object diffClip, py::object Strength, py::ob
         return diffClip;
     const std::vector<int64_t> table =
         mwenhance_table(bits, real(func, Strength, "Strength"), real(func, Szrp8, "Szrp8"), real(func, Spwr, "Spwr"));
-    diffClip = vs::call("std", "Lut", {diffClip, ints({0})}, {{"lut", masks::to_list(table)}});
+    diffClip = vs::call("std", "Lut", {diffClip, int_list({0})}, {{"lut", masks::to_list(table)}});
 
     const double soft = real(func, Soft, "Soft");
     if (soft <= 0)
         return diffClip;
-    py::object diffClipEhSoft = vs::call("rgvs", "RemoveGrain", {diffClip, ints({19, 0})});
+    py::object diffClipEhSoft = vs::call("rgvs", "RemoveGrain", {diffClip, int_list({19, 0})});
     if (soft < 1) {
         py::list weights;
         weights.append(py::int_(1) - Soft);

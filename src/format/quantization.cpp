@@ -10,13 +10,6 @@ namespace orvo {
 
 namespace quant {
 
-bool truthy(py::handle obj) {
-    int r = PyObject_IsTrue(obj.ptr());
-    if (r < 0)
-        throw py::error_already_set();
-    return r != 0;
-}
-
 int64_t to_i64(py::handle obj) {
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(obj.ptr(), &overflow);

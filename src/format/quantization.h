@@ -34,7 +34,7 @@ py::object _quantization_conversion(Context &ctx, py::object clip, py::object de
 namespace quant {
 
 // Small argument helpers shared with the depth converter.
-bool truthy(py::handle obj);
+using vs::truthy;
 // An int argument as int64, saturated for values the host holds beyond it.
 int64_t to_i64(py::handle obj);
 // Format facts of a clip; a clip of variable format is refused by name.

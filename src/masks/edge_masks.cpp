@@ -20,7 +20,7 @@ py::object gradient8(py::object clip) {
                      {"op", py::int_(2)},
                      {"gmmax", py::int_(255)},
                      {"mode", py::int_(1)},
-                     {"planes", ints({0, 1, 2})}});
+                     {"planes", int_list({0, 1, 2})}});
 }
 
 } // namespace
@@ -82,9 +82,9 @@ py::object eemask(Context &ctx, py::object clip) {
     py::list e2;
     e2.append("x x * 35 * 255 y - dup * 0.30 * + 55706 min");
     py::object mask = vs::call("std", "Expr", {clips({ey, GetPlane(ctx, clip, py::int_(0))}), e2, fmt("GRAY16")});
-    mask = vs::call("std", "ShufflePlanes", {mask, ints({0, 0, 0}), vs::attr("YUV")});
+    mask = vs::call("std", "ShufflePlanes", {mask, int_list({0, 0, 0}), vs::attr("YUV")});
     mask = vs::call("resize", "Bilinear", {mask}, {{"format", fmt("YUV420P16")}});
-    return vs::call("rgvs", "RemoveGrain", {mask, ints({20, 11})});
+    return vs::call("rgvs", "RemoveGrain", {mask, int_list({20, 11})});
 }
 
 py::object textmask(Context &ctx, py::object clip, py::object lim0, py::object lim1) {
@@ -101,8 +101,8 @@ py::object textmask(Context &ctx, py::object clip, py::object lim0, py::object l
     };
     py::object clipy = GetPlane(ctx, clip, py::int_(0));
     py::object Y = at_luma_size(vs::call("std", "ShufflePlanes", {clipy, py::int_(0), vs::attr("YUV")}));
-    py::object U = at_luma_size(vs::call("std", "ShufflePlanes", {clip, ints({1, 1, 1}), vs::attr("YUV")}));
-    py::object V = at_luma_size(vs::call("std", "ShufflePlanes", {clip, ints({2, 2, 2}), vs::attr("YUV")}));
+    py::object U = at_luma_size(vs::call("std", "ShufflePlanes", {clip, int_list({1, 1, 1}), vs::attr("YUV")}));
+    py::object V = at_luma_size(vs::call("std", "ShufflePlanes", {clip, int_list({2, 2, 2}), vs::attr("YUV")}));
 
     // Bright and nearly colourless: a loose and a strict test.
     auto test = [&](const char *tmpl, py::object lim) {
@@ -144,7 +144,7 @@ py::object vcbaamask(Context &ctx, py::object clip) {
     py::object aamask = vs::call("std", "Expr", {clips({mask, luma}), exprs, fmt("YUV420P16")});
     aamask = vs::call("std", "Maximum", {aamask, py::int_(0)});
     aamask = vs::call("std", "Minimum", {aamask, py::int_(0)});
-    return vs::call("rgvs", "RemoveGrain", {aamask, ints({20, 0})});
+    return vs::call("rgvs", "RemoveGrain", {aamask, int_list({20, 0})});
 }
 
 py::object warpmask(Context &ctx, py::object clip) {
@@ -152,8 +152,8 @@ py::object warpmask(Context &ctx, py::object clip) {
     if (bits_of(clip) != 16)
         clip = Depth(ctx, clip, py::int_(16));
     py::object edges = vs::call("tcanny", "TCanny", {clip, py::float_(1.5)},
-                                {{"t_h", py::float_(18.0)}, {"t_l", py::float_(6.0)}, {"planes", ints({0})}});
-    return mt_expand_multi(ctx, edges, py::str("losange"), ints({0}), py::int_(1), py::int_(1));
+                                {{"t_h", py::float_(18.0)}, {"t_l", py::float_(6.0)}, {"planes", int_list({0})}});
+    return mt_expand_multi(ctx, edges, py::str("losange"), int_list({0}), py::int_(1), py::int_(1));
 }
 
 } // namespace orvo

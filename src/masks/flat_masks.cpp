@@ -84,8 +84,8 @@ py::object flatmask(Context &ctx, py::object flaten, py::object coreed, py::obje
     py::object fly = gray_plane(flaten, 0);
     py::object gmed = Levels(ctx, fly, d_gamma);
     py::object emask0 = edges(gmed, s0, th0, tl0, py::int_(0));
-    py::object emask1f = edges(flaten, sf1, thf1, tlf1, ints({0, 1, 2}));
-    py::object emask1c = edges(coreed, sc1, thc1, tlc1, ints({0, 1, 2}));
+    py::object emask1f = edges(flaten, sf1, thf1, tlf1, int_list({0, 1, 2}));
+    py::object emask1c = edges(coreed, sc1, thc1, tlc1, int_list({0, 1, 2}));
 
     py::object emaskY = expr(clips({emask0, gray_plane(emask1f, 0), gray_plane(emask1c, 0)}), "x y max z max");
     py::object emaskC = expr(clips({gray_plane(emask1f, 1), gray_plane(emask1c, 1), gray_plane(emask1f, 2),
@@ -109,7 +109,7 @@ py::object orvomainmask(Context &, py::object clip, py::object sigma, py::object
     res = vs::call("std", "Lut", {res}, {{"planes", py::int_(0)}, {"lut", to_list(highlight_table(hi, lo))}});
     res = vs::call("std", "Maximum", {res}, {{"planes", py::int_(0)}});
     res = vs::call("std", "Minimum", {res}, {{"planes", py::int_(0)}});
-    return vs::call("rgvs", "RemoveGrain", {res, ints({20})});
+    return vs::call("rgvs", "RemoveGrain", {res, int_list({20})});
 }
 
 py::object orvodbmask(Context &ctx, py::object clip, py::object clip16y, py::object d_gamma, py::object /*pre*/,
@@ -132,15 +132,15 @@ py::object orvodbmask(Context &ctx, py::object clip, py::object clip16y, py::obj
     // without darkenh nothing refers to it and it drops out of the graph.
     py::object gmed = Levels(ctx, clip16y, d_gamma);
     py::object emask0 = gray_plane(edges(gmed, s0, th0, tl0, py::int_(0)), 0);
-    py::object emask1 = edges(clip, s1, th1, tl1, ints({0, 1, 2}));
+    py::object emask1 = edges(clip, s1, th1, tl1, int_list({0, 1, 2}));
     if (py::bool_(darkenh)) {
         py::object emask1_s = Max(ctx, gray_plane(emask1, 0), emask0);
-        emask1 = vs::call("std", "ShufflePlanes", {clips({emask1_s, emask1}), ints({0, 1, 2}), vs::attr("YUV")});
+        emask1 = vs::call("std", "ShufflePlanes", {clips({emask1_s, emask1}), int_list({0, 1, 2}), vs::attr("YUV")});
     }
-    py::object emask2 = edges(clip, s2, th2, tl2, ints({0, 1, 2}));
+    py::object emask2 = edges(clip, s2, th2, tl2, int_list({0, 1, 2}));
     // Inside the mid-tone band the less sensitive edges count.
     py::object emask =
-        vs::call("std", "MaskedMerge", {emask1, emask2, lmask, ints({0, 1, 2}), py::bool_(true)});
+        vs::call("std", "MaskedMerge", {emask1, emask2, lmask, int_list({0, 1, 2}), py::bool_(true)});
 
     py::object emaskY = gray_plane(emask, 0);
     py::object emaskC = Max(ctx, gray_plane(emask, 1), gray_plane(emask, 2));

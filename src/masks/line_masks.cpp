@@ -51,7 +51,7 @@ namespace {
 
 // Deflated input with the input's own detail (input minus its blur) added back.
 py::object soften_keep_detail(Context &ctx, py::object clip, py::object radius, py::object blursigma) {
-    py::object de = mt_deflate_multi(ctx, clip, ints({0}), radius);
+    py::object de = mt_deflate_multi(ctx, clip, int_list({0}), radius);
     py::object bl = vs::call("tcanny", "TCanny", {clip, blursigma}, {{"mode", py::int_(-1)}});
     py::object di = vs::call("std", "MakeDiff", {clip, bl});
     return vs::call("std", "MergeDiff", {de, di});
@@ -72,10 +72,10 @@ py::object chromamask2(Context &ctx, py::object clip, py::object sigma, py::obje
                                  {"sigma", sigma},
                                  {"t_h", t_h},
                                  {"t_l", t_l},
-                                 {"planes", ints({0, 1, 2})},
+                                 {"planes", int_list({0, 1, 2})},
                                  {"op", py::int_(2)}});
     auto plane = [&](int p) {
-        return vs::call("std", "ShufflePlanes", {maskg}, {{"planes", ints({p})}, {"colorfamily", vs::attr("GRAY")}});
+        return vs::call("std", "ShufflePlanes", {maskg}, {{"planes", int_list({p})}, {"colorfamily", vs::attr("GRAY")}});
     };
     py::object maskA = plane(0);
     py::object maskB =
@@ -100,7 +100,7 @@ py::object chromamask2(Context &ctx, py::object clip, py::object sigma, py::obje
 
     py::object dsc3 = vs::call("std", "Minimum", {flt2}, {{"coordinates", cross()}});
     py::object flted = vs::call("misc", "Hysteresis", {dsc3, flt2});
-    return vs::call("std", "ShufflePlanes", {clips({flted, clip}), ints({0, 1, 2}), vs::attr("YUV")});
+    return vs::call("std", "ShufflePlanes", {clips({flted, clip}), int_list({0, 1, 2}), vs::attr("YUV")});
 }
 
 } // namespace orvo

@@ -12,12 +12,7 @@ namespace orvo::masks {
 
 namespace py = pybind11;
 
-inline py::list ints(std::initializer_list<int> values) {
-    py::list out;
-    for (int v : values)
-        out.append(v);
-    return out;
-}
+using vs::int_list;
 
 inline py::list to_list(const std::vector<int64_t> &values) {
     py::list out(values.size());
@@ -34,7 +29,7 @@ inline py::list clips(std::initializer_list<py::object> nodes) {
 }
 
 // Top, left, right and bottom neighbours for std.Minimum / std.Maximum.
-inline py::list cross() { return ints({0, 1, 0, 1, 1, 0, 1, 0}); }
+inline py::list cross() { return int_list({0, 1, 0, 1, 1, 0, 1, 0}); }
 
 // A value in the text the host would print for it, so ints stay "256" and
 // floats stay "256.0".

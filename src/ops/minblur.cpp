@@ -6,15 +6,10 @@ namespace orvo {
 
 namespace {
 
-py::list ints(std::initializer_list<int> values) {
-    py::list out;
-    for (int v : values)
-        out.append(v);
-    return out;
-}
+using vs::int_list;
 
-py::list k121() { return ints({1, 2, 1, 2, 4, 2, 1, 2, 1}); }
-py::list k111() { return ints({1, 1, 1, 1, 1, 1, 1, 1, 1}); }
+py::list k121() { return int_list({1, 2, 1, 2, 4, 2, 1, 2, 1}); }
+py::list k111() { return int_list({1, 1, 1, 1, 1, 1, 1, 1, 1}); }
 
 py::object convolve(py::object clip, const py::list &matrix, const py::object &planes) {
     return vs::call("std", "Convolution", {clip}, {{"matrix", matrix}, {"planes", planes}});
@@ -44,7 +39,7 @@ Prepared prepare(const char *func, const char *name, py::object clip, py::object
                                   p.f.name + "!");
     p.n = int64_t(1) << (p.f.bits - 1);
     if (p.f.color_family == vs::gray_family())
-        p.planes = ints({0});
+        p.planes = int_list({0});
     if (vs::is_int(p.planes)) {
         py::list one;
         one.append(p.planes);

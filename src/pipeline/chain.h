@@ -20,13 +20,11 @@ py::object second_half(const ContextPtr &ctx, const Options &opts, const FirstHa
 
 // Small graph shorthands used by both halves.
 namespace chain {
-py::list planes(std::initializer_list<int> values);
 py::object gray(py::object clip); // plane 0 as a GRAY clip
 py::object masked_merge(py::object a, py::object b, py::object mask, py::object planes, py::object first_plane);
 py::object make_diff(py::object a, py::object b);
 py::object merge_diff(py::object a, py::object b);
 py::object remove_grain(py::object clip, py::object mode);
-bool truthy(const py::object &v);
 } // namespace chain
 
 } // namespace orvo

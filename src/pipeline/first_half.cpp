@@ -12,6 +12,7 @@
 namespace orvo {
 
 using namespace chain;
+using vs::truthy;
 
 FirstHalf first_half(Context &ctx, Options &o, py::object src16) {
     const py::object one = py::int_(1);
@@ -40,15 +41,15 @@ FirstHalf first_half(Context &ctx, Options &o, py::object src16) {
                                  py::float_(0.75));
     py::object black =
         vs::call("std", "BlankClip", {src16}, {{"format", vs::attr("GRAY16")}, {"color", py::int_(0)}});
-    f3mask = masked_merge(black, f3mask, mainmaskI, planes({0}), one);
+    f3mask = masked_merge(black, f3mask, mainmaskI, vs::int_list({0}), one);
     f3mask = remove_grain(remove_grain(f3mask, py::int_(20)), py::int_(20));
     py::object f3shrp = f3limit_subprocess(ctx, merge_diff(src16, f3layer), src16);
-    py::object f3ed = masked_merge(src16, f3shrp, f3mask, planes({0, 1, 2}), one);
+    py::object f3ed = masked_merge(src16, f3shrp, f3mask, vs::int_list({0, 1, 2}), one);
 
     // Blur-difference sharpening.
     py::object sblur = sblur_subprocess(ctx, nr16);
     py::object psblayer = make_diff(nr16, sblur);
-    py::object psblayer_sub = remove_grain(psblayer, planes({4, 0}));
+    py::object psblayer_sub = remove_grain(psblayer, vs::int_list({4, 0}));
     py::object psbenh = mwenhance(ctx, psblayer_sub, py::int_(3), py::int_(8), py::int_(4), py::int_(0));
     py::list dgmodes;
     dgmodes.append(o.dgmode), dgmodes.append(0);
@@ -60,9 +61,9 @@ FirstHalf first_half(Context &ctx, Options &o, py::object src16) {
     py::list exprs;
     exprs.append(expr);
     py::object psbmask = vs::call("std", "Expr", {pair, exprs});
-    py::object sblayer = masked_merge(psblayer, psblayer_sub, psbmask, planes({0}), one);
+    py::object sblayer = masked_merge(psblayer, psblayer_sub, psbmask, vs::int_list({0}), one);
     py::object sbshrp = sbshrp_limit_subprocess(ctx, merge_diff(f3ed, sblayer), f3ed);
-    py::object sped = masked_merge(f3ed, sbshrp, shrp_mask, planes({0, 1, 2}), one);
+    py::object sped = masked_merge(f3ed, sbshrp, shrp_mask, vs::int_list({0, 1, 2}), one);
 
     return FirstHalf{src16, src16y, nr16, glmask, mainmask, sped};
 }

@@ -14,6 +14,7 @@
 namespace orvo {
 
 using namespace chain;
+using vs::truthy;
 
 py::object second_half(const ContextPtr &ctxp, const Options &o, const FirstHalf &h) {
     Context &ctx = *ctxp;
@@ -25,18 +26,18 @@ py::object second_half(const ContextPtr &ctxp, const Options &o, const FirstHalf
     py::object aamask = gray(vcbaamask(ctx, rclip8));
     py::object ee_mask = gray(eemask(ctx, rclip8));
     py::object aaclip = fullaa(ctx, rclip, o.aakernel, o.cycle);
-    py::object aaed = masked_merge(rclip, aaclip, aamask, planes({0, 1, 2}), one);
+    py::object aaed = masked_merge(rclip, aaclip, aamask, vs::int_list({0, 1, 2}), one);
     py::object blur = vs::call("tcanny", "TCanny", {aaed}, {{"sigma", o.eesigma}, {"mode", py::int_(-1)}});
-    py::object eeed = masked_merge(aaed, merge_diff(aaed, make_diff(aaed, blur)), ee_mask, planes({0, 1, 2}), one);
+    py::object eeed = masked_merge(aaed, merge_diff(aaed, make_diff(aaed, blur)), ee_mask, vs::int_list({0, 1, 2}), one);
     if (truthy(o.Text_Protect))
-        eeed = masked_merge(eeed, rclip, textmask(ctx, h.nr16), planes({0, 1, 2}), one);
+        eeed = masked_merge(eeed, rclip, textmask(ctx, h.nr16), vs::int_list({0, 1, 2}), one);
 
     // Frequency split and deband of the low frequencies.
     py::object dbed = eeed;
     if (truthy(o.Time_domain_p)) {
-        py::object prehigh = remove_grain(eeed, planes({4, 0}));
-        py::object prelow = remove_grain(eeed, planes({11, 0}));
-        py::object lowFre = masked_merge(prelow, prehigh, h.mainmask, planes({0, 1, 2}), py::bool_(true));
+        py::object prehigh = remove_grain(eeed, vs::int_list({4, 0}));
+        py::object prelow = remove_grain(eeed, vs::int_list({11, 0}));
+        py::object lowFre = masked_merge(prelow, prehigh, h.mainmask, vs::int_list({0, 1, 2}), py::bool_(true));
         lowFre = remove_grain(remove_grain(lowFre, py::int_(11)), py::int_(11));
         py::object highFre = make_diff(eeed, lowFre);
         py::object debanded = dbmbk_light(ctxp, lowFre, o.left, o.right, o.anc_x, o.anc_y, py::float_(0.001),
@@ -45,7 +46,7 @@ py::object second_half(const ContextPtr &ctxp, const Options &o, const FirstHalf
         py::object dbclip = merge_diff(debanded, highFre);
         py::object dbmask = orvodbmask(ctx, h.src16, h.src16y);
         dbmask = Max(ctx, h.glmask, dbmask);
-        dbed = masked_merge(dbclip, eeed, dbmask, planes({0, 1, 2}), one);
+        dbed = masked_merge(dbclip, eeed, dbmask, vs::int_list({0, 1, 2}), one);
     }
 
     // Dering of the luma, in a gamma-shifted picture.
@@ -63,7 +64,7 @@ py::object second_half(const ContextPtr &ctxp, const Options &o, const FirstHalf
                         {{"blur", py::int_(2)}, {"type", py::int_(1)}, {"depth", py::int_(8)}, {"planes", py::int_(0)}});
         dr = vs::call("std", "MakeDiff", {dbed, diff}, {{"planes", py::int_(0)}});
     }
-    py::object dred = masked_merge(dbed, dr, drmask, planes({0}), one);
+    py::object dred = masked_merge(dbed, dr, drmask, vs::int_list({0}), one);
 
     // Line darkening and warp sharpening.
     py::object dled = dred;

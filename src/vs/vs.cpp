@@ -171,6 +171,37 @@ int query_format(int color_family, int sample_type, int bits, int ssw, int ssh) 
     return core().attr("query_video_format")(color_family, sample_type, bits, ssw, ssh).attr("id").cast<int>();
 }
 
+bool truthy(py::handle obj) {
+    const int r = PyObject_IsTrue(obj.ptr());
+    if (r < 0)
+        throw py::error_already_set();
+    return r != 0;
+}
+
+py::list int_list(std::initializer_list<int> values) {
+    py::list out;
+    for (int v : values)
+        out.append(v);
+    return out;
+}
+
+double real_arg(const std::string &func, py::handle v, const char *name) {
+    const double d = PyFloat_AsDouble(v.ptr());
+    if (d == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError))
+            throw py::error_already_set();
+        PyErr_Clear();
+        type_error(func, std::string(": \"") + name + "\" must be an int or a float, not " +
+                             py::str(py::type::handle_of(v).attr("__name__")).cast<std::string>());
+    }
+    return d;
+}
+
+void raise(PyObject *type, const std::string &text) {
+    PyErr_SetString(type, text.c_str());
+    throw py::error_already_set();
+}
+
 void type_error(const std::string &func, const std::string &text) { throw py::type_error(func + text); }
 
 void value_error(const std::string &func, const std::string &text) { throw py::value_error(func + text); }

@@ -52,6 +52,16 @@ py::object call(const std::string &ns_name, const std::string &fn_name, const st
 void set_sibling(py::object to_yuv, py::object to_rgb);
 py::object sibling(const std::string &name, py::object clip, const std::vector<Kw> &kw);
 
+// Host truth value of an object (its __bool__), errors propagated.
+bool truthy(py::handle obj);
+// A list of ints, e.g. a plane list or a convolution matrix.
+py::list int_list(std::initializer_list<int> values);
+// The host's float() of an argument; a non-number raises TypeError naming
+// `func` and the argument `name`.
+double real_arg(const std::string &func, py::handle v, const char *name);
+// Raises a host exception of `type` with `text`.
+[[noreturn]] void raise(PyObject *type, const std::string &text);
+
 // Type recognition.
 bool is_clip(py::handle obj);
 bool is_int(py::handle obj); // an int, bools included
