@@ -17,6 +17,7 @@ CASES = [
     Case("f3kdb.Deband 1080p 8-bit", "YUV420P8 sample_mode=1, no grain",
          _deband(vs.YUV420P8, grainy=0, grainc=0, sample_mode=1)),
     Case("f3kdb.Deband 1080p 16-bit", "YUV420P16 defaults (grain)", _deband(vs.YUV420P16)),
+    Case("f3kdb.Deband 1080p 16-bit", "YUV420P16 defaults, no grain", _deband(vs.YUV420P16, grainy=0, grainc=0)),
     Case("f3kdb.Deband 1080p 16-bit", "YUV420P16 defaults, opt=0 (scalar)", _deband(vs.YUV420P16, opt=0)),
     Case("f3kdb.Deband 1080p 16-bit", "YUV420P16 15,96,64,64,0,0",
          lambda core: core.f3kdb.Deband(picture(vs.YUV420P16), 15, 96, 64, 64, 0, 0, output_depth=16)),

@@ -29,4 +29,18 @@ CASES = [
     Case("fmtc.bitdepth 16 -> 8 error diffusion 1920x1080", "resize.Bicubic error_diffusion",
          lambda core: core.resize.Bicubic(_src(1920, 1080), format=vs.YUV420P8, dither_type="error_diffusion"),
          reference=True),
+    Case("fmtc.bitdepth 16 -> 8 rounding 1920x1080", "fmtc.bitdepth dmode=1",
+         lambda core: core.fmtc.bitdepth(_src(1920, 1080), bits=8, dmode=1)),
+    Case("fmtc.bitdepth 16 -> 8 rounding 1920x1080", "resize.Point, no dither",
+         lambda core: core.resize.Point(_src(1920, 1080), format=vs.YUV420P8, dither_type="none"),
+         reference=True),
 ]
+for _fmt, _label in ((vs.YUV420P16, "16-bit"), (vs.YUV420P8, "8-bit")):
+    CASES += [
+        Case(f"fmtc.resample 4:2:0 -> 4:4:4 1920x1080 {_label}", "fmtc.resample css=444",
+             lambda core, f=_fmt: core.fmtc.resample(picture(f), css="444")),
+        # fmtc hands back 16 bits for integer input, and its default kernel is Spline36.
+        Case(f"fmtc.resample 4:2:0 -> 4:4:4 1920x1080 {_label}", "resize.Spline36 to 4:4:4 16-bit",
+             lambda core, f=_fmt: core.resize.Spline36(picture(f), format=vs.YUV444P16),
+             reference=True),
+    ]

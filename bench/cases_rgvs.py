@@ -26,3 +26,8 @@ for _bits, _fmt in ((8, vs.GRAY8), (16, vs.GRAY16)):
         Case(_g, "std.Convolution([1]*9)", lambda core, s=_src: s(core).std.Convolution(_BOX), reference=True),
         Case(_g, "rgvs.RemoveGrain(mode=20)", lambda core, s=_src: s(core).rgvs.RemoveGrain(20)),
     ]
+    # The chain's other modes at 16 bits: no single core filter computes them.
+    if _bits == 16:
+        _g = "RemoveGrain 12 and 19, 1080p 16-bit"
+        CASES += [Case(_g, f"rgvs.RemoveGrain(mode={m})", lambda core, s=_src, m=m: s(core).rgvs.RemoveGrain(m))
+                  for m in (12, 19)]

@@ -36,6 +36,10 @@ def _cases(fmt: int, label: str) -> list[Case]:
              lambda core: src().tcanny.TCanny(sigma=0.5, mode=1, op=2)),
         Case(f"TCanny edges 1080p {label}", "tcanny.TCanny mode=0 (defaults)",
              lambda core: src().tcanny.TCanny()),
+        Case(f"TCanny edges 1080p {label}", "tcanny.TCanny mode=0 sigma=1.0",
+             lambda core: src().tcanny.TCanny(sigma=1.0)),
+        Case(f"TCanny edges 1080p {label}", "tcanny.TCanny mode=1 (sigma 1.5)",
+             lambda core: src().tcanny.TCanny(mode=1)),
     ]
 
 
