@@ -2,7 +2,9 @@
 per second with each plugin's share of the node time.
 
 Usage: python bench/chain.py [--frames N] [--sizes 1280x720,1920x1080] [--builds N] [--preset NAME]
-KNLMeansCL runs on the OpenCL CPU device (device_type "cpu").
+                             [--plugins DIR]
+KNLMeansCL runs on the OpenCL CPU device (device_type "cpu"). --plugins loads our plugins from DIR
+(<namespace>.so files, e.g. an earlier build) instead of the package's, for before/after figures.
 """
 
 from __future__ import annotations
@@ -53,9 +55,13 @@ def main(argv=None) -> int:
     ap.add_argument("--builds", type=int, default=20, help="main calls timed for the build time (median)")
     ap.add_argument("--preset", default="default")
     ap.add_argument("--all-switches", action="store_true", help="turn the five switches on")
+    ap.add_argument("--plugins", type=Path, help="load our plugins from this folder first")
     args = ap.parse_args(argv)
     core = vs.core
     core.timings.enabled = True
+    if args.plugins:
+        for so in sorted(args.plugins.glob("*.so")):
+            core.std.LoadPlugin(str(so))
     orvo_plugins.ensure_all()
     overrides = {"nr.device_type": "cpu"}
     if args.all_switches:
@@ -84,8 +90,11 @@ def main(argv=None) -> int:
               f"one KNLMeansCL creation alone {1000 * statistics.median(knlm):.0f} ms), {nodes} nodes")
         print(f"  interpreted calls while building: {ours} in orvo's code; {total_calls} in all "
               f"(the vapoursynth module's own, about {total_calls / nodes:.1f} per node it creates)")
-        fps, split = timed(res, args.frames)
+        fps, split = timed(res, args.frames, exclude=walk(src))
+        denoise = sum(t for k, t in split.items() if k.split(".")[0] in ("bm3d", "knlm"))
         print(f"  {fps:.3f} fps; node time by plugin: {shares(split)}")
+        print(f"  outside BM3D and KNLMeansCL: {100 * (1 - denoise / (sum(split.values()) or 1)):.1f} % "
+              f"of {sum(split.values()):.2f} node seconds per frame")
         print(f"  by filter: {shares(split, by_namespace=False, floor=0.02)}")
     return 0
 

@@ -105,11 +105,14 @@ def walk(clip: vs.VideoNode) -> list[vs.VideoNode]:
     return list(seen)
 
 
-def timed(clip: vs.VideoNode, frames: int, first: int = 1) -> tuple[float, dict[str, float]]:
+def timed(clip: vs.VideoNode, frames: int, first: int = 1,
+          exclude: list[vs.VideoNode] = ()) -> tuple[float, dict[str, float]]:
     """fps over `frames` frames from `first` (after frame 0 as warm-up), and node seconds per frame by
-    "namespace.name". Needs ``core.timings.enabled`` and graph introspection."""
+    "namespace.name", leaving out the nodes in `exclude` (a test source, say). Needs
+    ``core.timings.enabled`` and graph introspection."""
     clip.get_frame(0)
-    nodes = walk(clip)
+    skip = set(exclude)
+    nodes = [n for n in walk(clip) if n not in skip]
     before = [n.timings for n in nodes]
     start = time.perf_counter()
     for _ in clip[first : first + frames].frames(close=True):
