@@ -113,6 +113,12 @@ int deband_row_u8_avx2(const uint8_t *s_row, ptrdiff_t stride, const RefOffset *
 int deband_row_u16_avx2(const uint16_t *s_row, ptrdiff_t stride, const RefOffset *tab_row, const PlaneParams &p,
                         int32_t *out);
 
+// 16-bit output of a row (kernel_avx2.cpp): dst[c] = clamp(v[c] + grain[c], lo, hi)
+// (grain may be null) for c in [0, e), e the largest multiple of 16 <= width;
+// returns e. Needs 0 <= lo <= hi <= 65535, where it equals the grain step's
+// clamp to 16 bits followed by the output clamp.
+int finish_row_u16_avx2(const int32_t *v, const int16_t *grain, uint16_t *dst, int width, int32_t lo, int32_t hi);
+
 // The 16x16 ordered-dither matrix, values 0..255 (recursive 2x2 [[0,2],[3,1]] pattern).
 struct Bayer16 {
     uint8_t v[16][16];

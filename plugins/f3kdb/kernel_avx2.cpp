@@ -111,4 +111,24 @@ int deband_row_u16_avx2(const uint16_t *s_row, ptrdiff_t stride, const RefOffset
     return row_dispatch(s_row, stride, tab_row, p, out);
 }
 
+int finish_row_u16_avx2(const int32_t *v, const int16_t *grain, uint16_t *dst, int width, int32_t lo, int32_t hi) {
+    const __m256i vlo = _mm256_set1_epi32(lo), vhi = _mm256_set1_epi32(hi);
+    const int n = width & ~15;
+    for (int c = 0; c < n; c += 16) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + c));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + c + 8));
+        if (grain) {
+            const __m256i g = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(grain + c));
+            a = _mm256_add_epi32(a, _mm256_cvtepi16_epi32(_mm256_castsi256_si128(g)));
+            b = _mm256_add_epi32(b, _mm256_cvtepi16_epi32(_mm256_extracti128_si256(g, 1)));
+        }
+        a = _mm256_min_epi32(_mm256_max_epi32(a, vlo), vhi);
+        b = _mm256_min_epi32(_mm256_max_epi32(b, vlo), vhi);
+        // packus works per 128-bit half; the permute puts the halves back in order.
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + c), packed);
+    }
+    return n;
+}
+
 } // namespace f3kdb

@@ -293,6 +293,17 @@ void deband_plane_t(const uint8_t *src, ptrdiff_t src_stride, uint8_t *dst, ptrd
         const Tin *s_row = reinterpret_cast<const Tin *>(src + row * src_stride);
         const RefOffset *tab_row = table + (size_t(row) << p.ssh) * size_t(table_width);
         deband_row_dispatch<Tin>(s_row, stride, tab_row, p, vals, row < simd_end);
+        if constexpr (sizeof(Tout) == 2) {
+            // 16-bit output: grain and clamp in one vector pass, the scalar code finishing the row.
+            if (p.avx2 && p.out_depth == 16) {
+                Tout *d = reinterpret_cast<Tout *>(dst + row * dst_stride);
+                const int16_t *g = p.grain ? p.grain + row * p.grain_stride : nullptr;
+                const int done = finish_row_u16_avx2(vals, g, d, w, p.lo, p.hi);
+                for (int c = done; c < w; c++)
+                    d[c] = Tout(clamp16(clamp16(vals[c] + (g ? g[c] : 0), 0, 65535), p.lo, p.hi));
+                continue;
+            }
+        }
         if (p.grain) {
             const int16_t *g = p.grain + row * p.grain_stride;
             for (int c = 0; c < w; c++)

@@ -389,6 +389,14 @@ template <int Mode, class T> constexpr bool blocked_mode() {
 
 constexpr int kBlock = 512;
 
+// Hand-written rows of one build (kernel_avx2.cpp specialises this for the
+// modes where they pay). run() fills out[1, w-1) and needs w >= min_width.
+template <int Mode, class T> struct FastRow {
+    static constexpr bool value = false;
+    static constexpr int min_width = 0;
+    static void run(const T *, const T *, const T *, T *, int) {}
+};
+
 // Outputs x0 .. x0+n-1 (n <= kBlock) of one row from rows up/mid/dn.
 template <int Mode, class T> void rg_block(const T *up, const T *mid, const T *dn, T *out, int x0, int n) {
     using W = typename Tr<T>::W;
@@ -437,7 +445,12 @@ void rg_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h) {
             out[x] = rg_pixel<Mode, T>(up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x], mid[x + 1], dn[x - 1], dn[x],
                                        dn[x + 1]);
         };
-        if constexpr (blocked_mode<Mode, T>())
+        if constexpr (FastRow<Mode, T>::value) {
+            if (w >= FastRow<Mode, T>::min_width)
+                FastRow<Mode, T>::run(up, mid, dn, out, w);
+            else
+                inner_columns<kChunk>(w, pixel);
+        } else if constexpr (blocked_mode<Mode, T>())
             rg_row_blocked<Mode, T>(up, mid, dn, out, w);
         else
             inner_columns<kChunk>(w, pixel);
