@@ -325,12 +325,12 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
     });
     mirror_frame(b, bs, w, h, 2);
 
-    const ptrdiff_t gs = w + 2;
-    float *g = ws.grad.get() + gs + 1;
     if (j.mode == kMagnitude) {
-        gradient_plane<false>(b, bs, g, gs, nullptr, nullptr, j, rk);
+        // Row by row through one buffer: the magnitude plane would only be written and read back.
+        float *gr = ws.row.get();
         for (int y = 0; y < h; y++) {
-            const float *gr = g + y * gs;
+            const float *rows[5] = {b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs};
+            rk.gradient(j.op, false, rows, gr, nullptr, nullptr, w, j.scale);
             T *out = dst + y * ds;
             if constexpr (is_float) {
                 for (int x = 0; x < w; x++)
@@ -342,6 +342,8 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
         return;
     }
 
+    const ptrdiff_t gs = w + 2;
+    float *g = ws.grad.get() + gs + 1;
     uint8_t *dirs = ws.dir.get();
     uint8_t *cls = ws.cls.get() + (w + 2) + 1;
     gradient_plane<true>(b, bs, g, gs, dirs, ws.row.get(), j, rk);
@@ -380,11 +382,10 @@ void Workspace::prepare(const PlaneJob &j) {
     grow(line, line_cap, 2 * aligned_floats(aligned_floats(rh) + w + rh));
     grow(row, row_cap, 2 * aligned_floats(w));
     grow(ring, ring_cap, (2 * size_t(j.radius_v) + 2) * aligned_floats(w));
-    if (j.mode != kBlur) {
+    if (j.mode != kBlur)
         grow(blur, blur_cap, (w + 4) * (h + 4));
-        grow(grad, grad_cap, (w + 2) * (h + 2));
-    }
     if (j.mode == kEdges) {
+        grow(grad, grad_cap, (w + 2) * (h + 2));
         grow(dir, dir_cap, w * h);
         grow(cls, cls_cap, (w + 2) * (h + 2));
         grow(stack, stack_cap, w * h);
