@@ -6,6 +6,7 @@
 // of the window's samples. Works for any plane size >= 1x1.
 //   radius 1: median of nine from sorted column triples, in registers;
 //   radius 2, 3: a selection network (113 / 319 comparators) over whole rows;
+//                (AVX2, integer radius 2: sorted columns, then 61 comparators per window);
 //   radius >= 4: a sliding histogram with an occupancy bitmap, walked in a snake (integer),
 //                a per-pixel selection (float, slow).
 #pragma once

@@ -2,4 +2,4 @@
 #include "kernel.h"
 #include "kernel_impl.h"
 
-ORVO_CTMF_DEFINE(c)
+ORVO_CTMF_DEFINE(c, false)

@@ -3,6 +3,8 @@
 // two copies apart). See kernel.h for the border rule.
 #pragma once
 
+#include "median25_net.h"
+
 #include <algorithm>
 #include <cstring>
 #include <type_traits>
@@ -186,6 +188,96 @@ template <class T, int R> void median_net(const T *src, ptrdiff_t ss, T *dst, pt
     }
 }
 
+// ---- radius 2, sorted columns ----------------------------------------------
+// Each column of five is sorted once and shared by the five windows holding it;
+// a window then needs only the 61 comparators of median25_net.h (113 without
+// the sorted columns). Two output rows are made together: their six source rows
+// share four, which are sorted once, and each row inserts its own fifth.
+template <class T> ORVO_CTMF_INLINE T median_sorted_columns(const T *const *s, int x) {
+    using orvo::ctmf::kSortedColumnsNet;
+    T v[25];
+#pragma GCC unroll 25
+    for (int k = 0; k < 25; k++)
+        v[k] = s[k % 5][x + k / 5];
+#pragma GCC unroll 64
+    for (int c = 0; c < orvo::ctmf::kSortedColumnsCount; c++) {
+        T p = v[kSortedColumnsNet[c][0]], q = v[kSortedColumnsNet[c][1]];
+        v[kSortedColumnsNet[c][0]] = mn(p, q);
+        v[kSortedColumnsNet[c][1]] = mx(p, q);
+    }
+    return v[orvo::ctmf::kSortedColumnsOut];
+}
+
+// The sorted column of q0..q3 (sorted) and e.
+template <class T> struct Column5 {
+    T s0, s1, s2, s3, s4;
+};
+template <class T> ORVO_CTMF_INLINE Column5<T> insert_sorted(T q0, T q1, T q2, T q3, T e) {
+    return {mn(q0, e), mx(q0, mn(q1, e)), mx(q1, mn(q2, e)), mx(q2, mn(q3, e)), mx(q3, e)};
+}
+
+// Columns of rows r0..r4 into a0..a4 and of r1..r5 into b0..b4 (restrict
+// parameters: the loop vectorises only when the stores cannot alias the rows).
+template <class T>
+void sort_columns(const T *__restrict r0, const T *__restrict r1, const T *__restrict r2, const T *__restrict r3,
+                  const T *__restrict r4, const T *__restrict r5, T *__restrict a0, T *__restrict a1,
+                  T *__restrict a2, T *__restrict a3, T *__restrict a4, T *__restrict b0, T *__restrict b1,
+                  T *__restrict b2, T *__restrict b3, T *__restrict b4, int w) {
+    for (int x = 0; x < w; x++) {
+        // sort four: (0,1) (2,3) (0,2) (1,3) (1,2)
+        T a = mn(r1[x], r2[x]), b = mx(r1[x], r2[x]), c = mn(r3[x], r4[x]), d = mx(r3[x], r4[x]);
+        T q0 = mn(a, c), q2 = mx(a, c), q1 = mn(b, d), q3 = mx(b, d);
+        T m1 = mn(q1, q2), m2 = mx(q1, q2);
+        Column5<T> u = insert_sorted(q0, m1, m2, q3, r0[x]), v = insert_sorted(q0, m1, m2, q3, r5[x]);
+        a0[x] = u.s0, a1[x] = u.s1, a2[x] = u.s2, a3[x] = u.s3, a4[x] = u.s4;
+        b0[x] = v.s0, b1[x] = v.s1, b2[x] = v.s2, b3[x] = v.s3, b4[x] = v.s4;
+    }
+}
+
+template <class T> void median_r2_columns(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h) {
+    // two rows of five sorted columns, each with two clamped samples either side
+    const ptrdiff_t cw = w + 4;
+    std::vector<T> buf(size_t(cw) * 10);
+    T *sa[5], *sb[5];
+    for (int k = 0; k < 5; k++) {
+        sa[k] = buf.data() + k * cw;
+        sb[k] = buf.data() + (k + 5) * cw;
+    }
+    auto row = [&](int y) { return src + clampi(y, 0, h - 1) * ss; };
+    auto pad = [&](T *const *s) {
+        for (int k = 0; k < 5; k++) {
+            s[k][0] = s[k][1] = s[k][2];
+            s[k][w + 3] = s[k][w + 2] = s[k][w + 1];
+        }
+    };
+    constexpr int kChunk = 32 / sizeof(T);
+    auto out_row = [&](T *const *s, T *__restrict o) {
+        const T *const c[5] = {s[0], s[1], s[2], s[3], s[4]};
+        if (w < kChunk) {
+            for (int x = 0; x < w; x++)
+                o[x] = median_sorted_columns(c, x);
+            return;
+        }
+        int x0 = 0;
+        for (; x0 + kChunk <= w; x0 += kChunk)
+            for (int i = 0; i < kChunk; i++)
+                o[x0 + i] = median_sorted_columns(c, x0 + i);
+        if (x0 < w)
+            for (int i = 0; i < kChunk; i++)
+                o[w - kChunk + i] = median_sorted_columns(c, w - kChunk + i);
+    };
+    for (int y = 0; y < h; y += 2) {
+        sort_columns(row(y - 2), row(y - 1), row(y), row(y + 1), row(y + 2), row(y + 3), sa[0] + 2, sa[1] + 2,
+                     sa[2] + 2, sa[3] + 2, sa[4] + 2, sb[0] + 2, sb[1] + 2, sb[2] + 2, sb[3] + 2, sb[4] + 2, w);
+        pad(sa);
+        out_row(sa, dst + y * ds);
+        if (y + 1 < h) {
+            pad(sb);
+            out_row(sb, dst + (y + 1) * ds);
+        }
+    }
+}
+
 // ---- radius >= 4 -----------------------------------------------------------
 // One window histogram slid one pixel at a time along a snake path, so it is
 // never rebuilt: each step removes and adds 2r+1 samples. The median is
@@ -356,11 +448,14 @@ template <class T> void median_select(const T *src, ptrdiff_t ss, T *dst, ptrdif
         }
 }
 
-template <class T> void median_any(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h, int r, int bits) {
+template <bool SortedColumns, class T>
+void median_any(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, int w, int h, int r, int bits) {
     if (w <= 0 || h <= 0)
         return;
     if (r == 1)
         median_r1(src, ss, dst, ds, w, h);
+    else if (r == 2 && SortedColumns && !std::is_floating_point_v<T>)
+        median_r2_columns(src, ss, dst, ds, w, h);
     else if (r == 2)
         median_net<T, 2>(src, ss, dst, ds, w, h);
     else if (r == 3)
@@ -374,17 +469,17 @@ template <class T> void median_any(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t
 
 } // namespace
 
-#define ORVO_CTMF_DEFINE(isa)                                                                                     \
+#define ORVO_CTMF_DEFINE(isa, sorted_columns)                                                                      \
     namespace orvo::ctmf {                                                                                        \
     void median_##isa(const uint8_t *src, ptrdiff_t ss, uint8_t *dst, ptrdiff_t ds, int w, int h, int radius,      \
                       int bits) {                                                                                  \
-        median_any(src, ss, dst, ds, w, h, radius, bits);                                                          \
+        median_any<sorted_columns>(src, ss, dst, ds, w, h, radius, bits);                                         \
     }                                                                                                              \
     void median_##isa(const uint16_t *src, ptrdiff_t ss, uint16_t *dst, ptrdiff_t ds, int w, int h, int radius,    \
                       int bits) {                                                                                  \
-        median_any(src, ss, dst, ds, w, h, radius, bits);                                                          \
+        median_any<sorted_columns>(src, ss, dst, ds, w, h, radius, bits);                                         \
     }                                                                                                              \
     void median_##isa(const float *src, ptrdiff_t ss, float *dst, ptrdiff_t ds, int w, int h, int radius) {         \
-        median_any(src, ss, dst, ds, w, h, radius, 32);                                                            \
+        median_any<sorted_columns>(src, ss, dst, ds, w, h, radius, 32);                                           \
     }                                                                                                              \
     }

@@ -75,6 +75,16 @@ struct RowKernels {
     // dst[x] = min(trunc(src[x] * gain + 0.5), peak), lower clamp 0.
     void (*store_u8)(const float *src, int width, float gain, int peak, uint8_t *dst);
     void (*store_u16)(const float *src, int width, float gain, int peak, uint16_t *dst);
+    // Gradient of operator `op` (0..6) for one row from the blurred rows r[0..4]
+    // (centre r[2], each readable 2 samples beyond both ends): magnitude into gr,
+    // and with `dirs` the scaled gx, gy into rx, ry (op 5: magnitude only).
+    void (*gradient)(int op, bool dirs, const float *const *r, float *gr, float *rx, float *ry, int width,
+                     float scale);
+    // Non-maximum suppression of one row (up, dn: the magnitude rows around gr,
+    // each readable 1 sample beyond both ends): cls[x] = 0 unless gr[x] is at
+    // least both neighbours across its direction bin, else 1 (>= t_l) + 1 (>= t_h).
+    void (*suppress)(const float *gr, const float *up, const float *dn, const uint8_t *dirs, int width, float t_l,
+                     float t_h, uint8_t *cls);
 };
 
 const RowKernels &row_kernels_c();

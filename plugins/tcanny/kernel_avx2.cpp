@@ -6,7 +6,10 @@
 #if defined(__AVX2__)
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "avx2_load.h"
+#include "gradient_impl.h"
 
 namespace orvo::tcanny {
 namespace {
@@ -232,30 +235,84 @@ void hsum_store_u16_avx2(const float *src, const float *taps, int ntaps, int wid
 }
 
 // direction_bin on 4 lanes of double: the same exact products and comparisons.
-void directions_avx2(const float *gx, const float *gy, int width, uint8_t *dst) {
+// Returns the lane masks as bits: vertical, diagonal, and diagonal down-right
+// (the bin is diagonal + 2 * (vertical | down-right); vertical and diagonal exclude each other).
+inline void direction_bits(const float *gx, const float *gy, int &v, int &d, int &dr) {
     const __m256d sign = _mm256_set1_pd(-0.0), two = _mm256_set1_pd(2.0), zero = _mm256_setzero_pd();
+    const __m256d fx = _mm256_cvtps_pd(_mm_loadu_ps(gx)), fy = _mm256_cvtps_pd(_mm_loadu_ps(gy));
+    const __m256d a = _mm256_andnot_pd(sign, fx), b = _mm256_andnot_pd(sign, fy);
+    const __m256d aa = _mm256_mul_pd(a, a), a2 = _mm256_mul_pd(two, a);
+    const int h = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(b, _mm256_add_pd(b, a2)), aa, _CMP_LT_OQ));
+    v = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(b, _mm256_sub_pd(b, a2)), aa, _CMP_GT_OQ));
+    const int nz = _mm256_movemask_pd(_mm256_cmp_pd(a, zero, _CMP_NEQ_UQ));
+    const int px = _mm256_movemask_pd(_mm256_cmp_pd(fx, zero, _CMP_GT_OQ));
+    const int py = _mm256_movemask_pd(_mm256_cmp_pd(fy, zero, _CMP_GT_OQ));
+    d = ~h & ~v & nz & 15;
+    dr = d & (px ^ py);
+}
+
+void directions_avx2(const float *gx, const float *gy, int width, uint8_t *dst) {
+    constexpr uint64_t kLowBits = 0x0101010101010101ull;
     int x = 0;
-    for (; x + 4 <= width; x += 4) {
-        const __m256d fx = _mm256_cvtps_pd(_mm_loadu_ps(gx + x)), fy = _mm256_cvtps_pd(_mm_loadu_ps(gy + x));
-        const __m256d a = _mm256_andnot_pd(sign, fx), b = _mm256_andnot_pd(sign, fy);
-        const __m256d aa = _mm256_mul_pd(a, a), a2 = _mm256_mul_pd(two, a);
-        const __m256d horizontal = _mm256_cmp_pd(_mm256_mul_pd(b, _mm256_add_pd(b, a2)), aa, _CMP_LT_OQ);
-        const __m256d vertical = _mm256_cmp_pd(_mm256_mul_pd(b, _mm256_sub_pd(b, a2)), aa, _CMP_GT_OQ);
-        const __m256d nonzero = _mm256_cmp_pd(a, zero, _CMP_NEQ_UQ);
-        const int px = _mm256_movemask_pd(_mm256_cmp_pd(fx, zero, _CMP_GT_OQ));
-        const int py = _mm256_movemask_pd(_mm256_cmp_pd(fy, zero, _CMP_GT_OQ));
-        const int h = _mm256_movemask_pd(horizontal), v = _mm256_movemask_pd(vertical);
-        const int diag = ~h & ~v & _mm256_movemask_pd(nonzero), up_right = ~(px ^ py);
-        for (int i = 0; i < 4; i++)
-            dst[x + i] = uint8_t(2 * ((v >> i) & 1) + ((diag >> i) & 1) * (3 - 2 * ((up_right >> i) & 1)));
+    for (; x + 8 <= width; x += 8) {
+        int v0, d0, r0, v1, d1, r1;
+        direction_bits(gx + x, gy + x, v0, d0, r0);
+        direction_bits(gx + x + 4, gy + x + 4, v1, d1, r1);
+        // one bit per lane spread to one byte per lane
+        const uint64_t d = _pdep_u64(uint64_t(d0 | d1 << 4), kLowBits);
+        const uint64_t two = _pdep_u64(uint64_t((v0 | r0) | (v1 | r1) << 4), kLowBits);
+        const uint64_t bins = d | two << 1;
+        std::memcpy(dst + x, &bins, 8);
     }
     for (; x < width; x++)
         dst[x] = uint8_t(direction_bin(gx[x], gy[x]));
 }
 
+// suppress_c on 8 lanes: the four neighbour maxima, the one of the pixel's bin
+// picked by blends, then the class. Float max with the operands swapped keeps
+// std::max's answer (the first argument) when one is NaN.
+inline __m256i suppress8(const float *gr, const float *up, const float *dn, const uint8_t *dr, __m256 tl, __m256 th) {
+    auto mx = [](const float *a, const float *b) { return _mm256_max_ps(_mm256_loadu_ps(b), _mm256_loadu_ps(a)); };
+    const __m256 v = _mm256_loadu_ps(gr);
+    const __m256 m0 = mx(gr - 1, gr + 1), m1 = mx(up + 1, dn - 1), m2 = mx(up, dn), m3 = mx(up - 1, dn + 1);
+    const __m256i d = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(dr)));
+    const __m256i bit0 = _mm256_slli_epi32(d, 31), bit1 = _mm256_slli_epi32(d, 30);
+    // blendv picks by the sign bit: bit 0 of the bin chooses within each pair, bit 1 between pairs
+    const __m256 lo = _mm256_blendv_ps(m0, m1, _mm256_castsi256_ps(bit0));
+    const __m256 hi = _mm256_blendv_ps(m2, m3, _mm256_castsi256_ps(bit0));
+    const __m256 m = _mm256_blendv_ps(lo, hi, _mm256_castsi256_ps(bit1));
+    const __m256i keep = _mm256_castps_si256(_mm256_cmp_ps(v, m, _CMP_GE_OQ));
+    const __m256i ge_l = _mm256_castps_si256(_mm256_cmp_ps(v, tl, _CMP_GE_OQ));
+    const __m256i ge_h = _mm256_castps_si256(_mm256_cmp_ps(v, th, _CMP_GE_OQ));
+    // each mask is -1 where true: level = -(ge_l + ge_h)
+    return _mm256_and_si256(_mm256_sub_epi32(_mm256_setzero_si256(), _mm256_add_epi32(ge_l, ge_h)), keep);
+}
+
+void suppress_avx2(const float *gr, const float *up, const float *dn, const uint8_t *dr, int w, float t_l, float t_h,
+                   uint8_t *cr) {
+    const __m256 tl = _mm256_set1_ps(t_l), th = _mm256_set1_ps(t_h);
+    int x = 0;
+    for (; x + 32 <= w; x += 32) {
+        __m256i c[4];
+        for (int i = 0; i < 4; i++)
+            c[i] = suppress8(gr + x + 8 * i, up + x + 8 * i, dn + x + 8 * i, dr + x + 8 * i, tl, th);
+        const __m256i p01 = _mm256_packs_epi32(c[0], c[1]), p23 = _mm256_packs_epi32(c[2], c[3]);
+        const __m256i p = _mm256_permutevar8x32_epi32(_mm256_packs_epi16(p01, p23),
+                                                      _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(cr + x), p);
+    }
+    for (; x + 8 <= w; x += 8) {
+        const __m256i c = suppress8(gr + x, up + x, dn + x, dr + x, tl, th);
+        const __m128i p = _mm_packs_epi32(_mm256_castsi256_si128(c), _mm256_extracti128_si256(c, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(cr + x), _mm_packs_epi16(p, p));
+    }
+    if (x < w)
+        row_kernels_c().suppress(gr + x, up + x, dn + x, dr + x, w - x, t_l, t_h, cr + x);
+}
+
 const RowKernels kAvx2 = {
     vsum_avx2<uint8_t>, vsum_avx2<uint16_t>, vsum_avx2<float>, vsum2_avx2, hsum_avx2, hsum_store_u8_avx2,
-    hsum_store_u16_avx2, directions_avx2, store_u8_avx2, store_u16_avx2,
+    hsum_store_u16_avx2, directions_avx2, store_u8_avx2, store_u16_avx2, gradient_any, suppress_avx2,
 };
 
 } // namespace

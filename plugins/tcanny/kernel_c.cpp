@@ -1,5 +1,6 @@
 // Scalar reference kernels of TCanny and the per-plane driver shared by all paths.
 #include "kernel.h"
+#include "gradient_impl.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -97,9 +98,26 @@ void hsum_store_c(const float *src, const float *taps, int ntaps, int width, int
     }
 }
 
+void suppress_c(const float *gr, const float *up, const float *dn, const uint8_t *dr, int w, float t_l, float t_h,
+                uint8_t *cr) {
+    // All four neighbour pairs, then a select: no data-dependent branches or loads.
+    for (int x = 0; x < w; x++) {
+        const float v = gr[x];
+        const float m0 = std::max(gr[x - 1], gr[x + 1]);
+        const float m1 = std::max(up[x + 1], dn[x - 1]);
+        const float m2 = std::max(up[x], dn[x]);
+        const float m3 = std::max(up[x - 1], dn[x + 1]);
+        const float ms[4] = {m0, m1, m2, m3};
+        const float m = ms[dr[x] & 3];
+        // Ties kept; t_l < t_h, so strong pixels count both comparisons.
+        const int level = (v >= t_l) + (v >= t_h);
+        cr[x] = uint8_t(level & -int(v >= m));
+    }
+}
+
 const RowKernels kScalar = {
     vsum_c<uint8_t>, vsum_c<uint16_t>, vsum_c<float>, vsum2_c, hsum_c, hsum_store_c<uint8_t>, hsum_store_c<uint16_t>,
-    directions_c, store_c<uint8_t>, store_c<uint16_t>,
+    directions_c, store_c<uint8_t>, store_c<uint16_t>, gradient_any, suppress_c,
 };
 
 // ---------------------------------------------------------------------------
@@ -179,77 +197,17 @@ void mirror_frame(float *origin, ptrdiff_t stride, int w, int h, int pad) {
     }
 }
 
-// Gradient magnitude (and direction bins when `dirs` is set) of the blurred
-// plane `b` (2-sample mirrored frame) into `g`.
-// One row; the restrict-qualified parameters let the loop vectorise.
-template <int OP, bool DIRS>
-void gradient_row(const float *__restrict m2, const float *__restrict m1, const float *__restrict c0,
-                  const float *__restrict p1, const float *__restrict p2, float *__restrict gr, float *__restrict rx,
-                  float *__restrict ry, int w, float scale) {
-    for (int x = 0; x < w; x++) {
-        // a b c / d e f / g h i
-        const float a = m1[x - 1], bb = m1[x], c = m1[x + 1];
-        const float d = c0[x - 1], f = c0[x + 1];
-        const float gg = p1[x - 1], hh = p1[x], i = p1[x + 1];
-        float gx = 0.0f, gy = 0.0f;
-        if constexpr (OP == 5) {
-            const float ring[8] = {a, bb, c, f, i, hh, gg, d};
-            float total = 0.0f;
-            for (float v : ring)
-                total += v;
-            float best = 0.0f;
-            for (int k = 0; k < 8; k++) {
-                float run = ring[k] + ring[(k + 1) & 7] + ring[(k + 2) & 7];
-                float r = std::fabs(5.0f * run - 3.0f * (total - run));
-                best = std::max(best, r);
-            }
-            gr[x] = scale * best;
-            continue;
-        } else if constexpr (OP == 0) {
-            gx = f - d;
-            gy = bb - hh;
-        } else if constexpr (OP == 1) {
-            gx = (c + f + i - a - d - gg) / 2.0f;
-            gy = (a + bb + c - gg - hh - i) / 2.0f;
-        } else if constexpr (OP == 2) {
-            gx = (c + 2.0f * f + i) - (a + 2.0f * d + gg);
-            gy = (a + 2.0f * bb + c) - (gg + 2.0f * hh + i);
-        } else if constexpr (OP == 3) {
-            gx = 3.0f * c + 10.0f * f + 3.0f * i - 3.0f * a - 10.0f * d - 3.0f * gg;
-            gy = 3.0f * a + 10.0f * bb + 3.0f * c - 3.0f * gg - 10.0f * hh - 3.0f * i;
-        } else if constexpr (OP == 4) {
-            gx = 17.0f * c + 61.0f * f + 17.0f * i - 17.0f * a - 61.0f * d - 17.0f * gg;
-            gy = 17.0f * a + 61.0f * bb + 17.0f * c - 17.0f * gg - 61.0f * hh - 17.0f * i;
-        } else { // 6: 5x5 FDoG, weights 1 2 3 2 1 across the difference
-            const float *r[5] = {m2, m1, c0, p1, p2};
-            constexpr float wt[5] = {1.0f, 2.0f, 3.0f, 2.0f, 1.0f};
-            for (int k = 0; k < 5; k++) {
-                const float *row = r[k];
-                gx += wt[k] * (row[x + 1] + row[x + 2] - row[x - 1] - row[x - 2]);
-            }
-            for (int k = 0; k < 5; k++) {
-                const int dx = x + k - 2;
-                gy += wt[k] * (m2[dx] + m1[dx] - p1[dx] - p2[dx]);
-            }
-        }
-        const float sx = scale * gx, sy = scale * gy;
-        gr[x] = std::sqrt(sx * sx + sy * sy);
-        if constexpr (DIRS) {
-            rx[x] = sx;
-            ry[x] = sy;
-        }
-    }
-}
-
-template <int OP, bool DIRS>
-void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tx, float *ty, int w,
-                   int h, float scale, const RowKernels &rk) {
+template <bool DIRS>
+void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tmp,
+                    const PlaneJob &j, const RowKernels &rk) {
+    const int w = j.width, h = j.height;
+    float *tx = tmp, *ty = tmp + aligned_floats(size_t(w));
     for (int y = 0; y < h; y++) {
-        gradient_row<OP, DIRS>(b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs,
-                               g + y * gs, tx, ty, w, scale);
+        const float *rows[5] = {b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs};
+        rk.gradient(j.op, DIRS, rows, g + y * gs, tx, ty, w, j.scale);
         // Directions in a second loop so that both loops vectorise.
         if constexpr (DIRS) {
-            if constexpr (OP == 5)
+            if (j.op == 5)
                 std::fill_n(dirs + ptrdiff_t(y) * w, w, uint8_t(0));
             else
                 rk.directions(tx, ty, w, dirs + ptrdiff_t(y) * w);
@@ -257,26 +215,11 @@ void gradient_rows(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t
     }
 }
 
-template <bool DIRS>
-void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tmp,
-                    const PlaneJob &j, const RowKernels &rk) {
-    const int w = j.width, h = j.height;
-    float *tx = tmp, *ty = tmp + aligned_floats(size_t(w));
-    switch (j.op) {
-    case 0: gradient_rows<0, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
-    case 1: gradient_rows<1, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
-    case 2: gradient_rows<2, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
-    case 3: gradient_rows<3, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
-    case 4: gradient_rows<4, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
-    case 5: gradient_rows<5, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
-    default: gradient_rows<6, DIRS>(b, bs, g, gs, dirs, tx, ty, w, h, j.scale, rk); break;
-    }
-}
-
 // Classes after non-maximum suppression: 0 none, 1 weak (>= t_l), 2 strong
 // (>= t_h); hysteresis turns reached pixels into 3. `cls` has a one-pixel frame
 // of zeros (stride w + 2) so the growth needs no bounds checks.
-void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, const PlaneJob &j) {
+void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, const PlaneJob &j,
+              const RowKernels &rk) {
     const int w = j.width, h = j.height;
     const ptrdiff_t cs = w + 2;
     std::fill_n(cls - cs - 1, cs, uint8_t(0));
@@ -287,19 +230,7 @@ void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, c
         const uint8_t *dr = dirs + ptrdiff_t(y) * w;
         uint8_t *cr = cls + y * cs;
         cr[-1] = cr[w] = 0;
-        // All four neighbour pairs, then a select: no data-dependent branches or loads.
-        for (int x = 0; x < w; x++) {
-            const float v = gr[x];
-            const float m0 = std::max(gr[x - 1], gr[x + 1]);
-            const float m1 = std::max(up[x + 1], dn[x - 1]);
-            const float m2 = std::max(up[x], dn[x]);
-            const float m3 = std::max(up[x - 1], dn[x + 1]);
-            const float ms[4] = {m0, m1, m2, m3};
-            const float m = ms[dr[x] & 3];
-            // Ties kept; t_l < t_h, so strong pixels count both comparisons.
-            const int level = (v >= t_l) + (v >= t_h);
-            cr[x] = uint8_t(level & -int(v >= m));
-        }
+        rk.suppress(gr, up, dn, dr, w, t_l, t_h, cr);
     }
 }
 
@@ -394,12 +325,12 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
     });
     mirror_frame(b, bs, w, h, 2);
 
-    const ptrdiff_t gs = w + 2;
-    float *g = ws.grad.get() + gs + 1;
     if (j.mode == kMagnitude) {
-        gradient_plane<false>(b, bs, g, gs, nullptr, nullptr, j, rk);
+        // Row by row through one buffer: the magnitude plane would only be written and read back.
+        float *gr = ws.row.get();
         for (int y = 0; y < h; y++) {
-            const float *gr = g + y * gs;
+            const float *rows[5] = {b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs};
+            rk.gradient(j.op, false, rows, gr, nullptr, nullptr, w, j.scale);
             T *out = dst + y * ds;
             if constexpr (is_float) {
                 for (int x = 0; x < w; x++)
@@ -411,11 +342,13 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
         return;
     }
 
+    const ptrdiff_t gs = w + 2;
+    float *g = ws.grad.get() + gs + 1;
     uint8_t *dirs = ws.dir.get();
     uint8_t *cls = ws.cls.get() + (w + 2) + 1;
     gradient_plane<true>(b, bs, g, gs, dirs, ws.row.get(), j, rk);
     mirror_frame(g, gs, w, h, 1);
-    suppress(g, gs, dirs, cls, j);
+    suppress(g, gs, dirs, cls, j, rk);
     hysteresis(cls, ws.stack.get(), w, h);
     const T on = is_float ? T(1) : T(j.peak);
     for (int y = 0; y < h; y++) {
@@ -449,11 +382,10 @@ void Workspace::prepare(const PlaneJob &j) {
     grow(line, line_cap, 2 * aligned_floats(aligned_floats(rh) + w + rh));
     grow(row, row_cap, 2 * aligned_floats(w));
     grow(ring, ring_cap, (2 * size_t(j.radius_v) + 2) * aligned_floats(w));
-    if (j.mode != kBlur) {
+    if (j.mode != kBlur)
         grow(blur, blur_cap, (w + 4) * (h + 4));
-        grow(grad, grad_cap, (w + 2) * (h + 2));
-    }
     if (j.mode == kEdges) {
+        grow(grad, grad_cap, (w + 2) * (h + 2));
         grow(dir, dir_cap, w * h);
         grow(cls, cls_cap, (w + 2) * (h + 2));
         grow(stack, stack_cap, w * h);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <cstdio>
 
@@ -196,6 +197,41 @@ void test_rows_simd(const RowKernels &simd) {
             c.directions(gx.data(), gy.data(), width, e1.data());
             simd.directions(gx.data(), gy.data(), width, e2.data());
             CHECK(e1.buf == e2.buf && e2.guards_intact());
+        }
+
+        // Gradient of every operator (magnitude alone and with gx, gy) and the
+        // suppression, on rows with 2 (1) readable samples either side; the
+        // magnitudes repeat values so ties with neighbours and thresholds occur.
+        {
+            std::vector<std::vector<float>> br(5, std::vector<float>(wz + 4));
+            for (auto &r : br)
+                for (float &v : r)
+                    v = rand_int(0, 3) ? std::uniform_real_distribution<float>(0.0f, 300.0f)(rng) : float(rand_int(0, 4));
+            const float *rows[5];
+            for (int k = 0; k < 5; k++)
+                rows[k] = br[size_t(k)].data() + 2;
+            for (int op = 0; op <= 6; op++)
+                for (bool dirs : {false, true}) {
+                    std::vector<float> g1(wz, 7.0f), g2(wz, 7.0f), x1(wz), x2(wz), y1(wz), y2(wz);
+                    c.gradient(op, dirs, rows, g1.data(), x1.data(), y1.data(), width, 0.7f);
+                    simd.gradient(op, dirs, rows, g2.data(), x2.data(), y2.data(), width, 0.7f);
+                    CHECK(same_bits(g1.data(), g2.data(), width));
+                    if (dirs && op != 5)
+                        CHECK(same_bits(x1.data(), x2.data(), width) && same_bits(y1.data(), y2.data(), width));
+                }
+            std::vector<std::vector<float>> mag(3, std::vector<float>(wz + 2));
+            for (auto &r : mag)
+                for (float &v : r)
+                    v = float(rand_int(0, 12)) * (rand_int(0, 5) ? 1.0f : std::numeric_limits<float>::quiet_NaN());
+            std::vector<uint8_t> bins(wz);
+            for (uint8_t &b : bins)
+                b = uint8_t(rand_int(0, 3));
+            check::GuardedPlane<uint8_t> s1(width, 1), s2(width, 1);
+            c.suppress(mag[1].data() + 1, mag[0].data() + 1, mag[2].data() + 1, bins.data(), width, 2.0f, 8.0f,
+                       s1.data());
+            simd.suppress(mag[1].data() + 1, mag[0].data() + 1, mag[2].data() + 1, bins.data(), width, 2.0f, 8.0f,
+                          s2.data());
+            CHECK(s1.buf == s2.buf && s2.guards_intact());
         }
 
         // Values around the clamps and the .5 ties; gain as in mode 1.
