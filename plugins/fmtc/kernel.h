@@ -152,6 +152,16 @@ template <class Tin, class Tout>
 void dither_plane(const Tin *src, ptrdiff_t src_stride, Tout *dst, ptrdiff_t dst_stride, int w, int h,
                   const DitherParams &p, const int16_t *pattern, uint32_t seed);
 
+// True where dither_plane on 16-bit storage reduces to min((v + half) >> shift, hi):
+// the integer variant of round without pattern or noise, or of fast.
+inline bool is_round_shift(const DitherParams &p) {
+    return p.int_variant && (p.dmode == 2 || (p.dmode == 1 && p.simple));
+}
+// AVX2 form of that case (1 <= shift <= 8); `half` is 0 for fast, 1 << (shift - 1) for round.
+template <class Tout>
+void round_shift_plane_avx2(const uint16_t *src, ptrdiff_t src_stride, Tout *dst, ptrdiff_t dst_stride, int w, int h,
+                            int shift, int half, int hi);
+
 // Integer to float: float32(v) * gain + add.
 template <class Tin>
 void int_to_float_plane(const Tin *src, ptrdiff_t src_stride, float *dst, ptrdiff_t dst_stride, int w, int h,

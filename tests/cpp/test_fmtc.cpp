@@ -268,6 +268,43 @@ void test_dither() {
     CHECK(ok);
 }
 
+// The AVX2 round/fast reduction against the scalar dither loop: every depth pair it
+// serves, samples anywhere in 16 bits (above the input depth too), odd widths.
+template <class Tout>
+void compare_round_shift(std::mt19937 &rng, int src_bits, int dst_bits, int mode, int w, int h) {
+    check::GuardedPlane<uint16_t> src(w, h, 3);
+    src.fill_random(rng, 65535);
+    for (int x = 0; x < w; x++) // the extremes, where the saturated add matters
+        src.at(x, 0) = uint16_t(x & 1 ? 65535 : (1 << src_bits) - 1);
+    DitherParams p;
+    p.dmode = mode;
+    p.src_bits = src_bits;
+    p.dst_bits = dst_bits;
+    p.ao = mode == 2 ? 50 : 32; // fast ignores the amplitudes
+    p.simple = mode == 1;
+    CHECK(is_round_shift(p));
+    check::GuardedPlane<Tout> a(w, h, 5, Tout(0x5A)), b(w, h, 5, Tout(0x5A));
+    dither_plane(src.data(), src.stride, a.data(), a.stride, w, h, p, nullptr, 1);
+    const int shift = src_bits - dst_bits;
+    round_shift_plane_avx2(src.data(), src.stride, b.data(), b.stride, w, h, shift, mode == 2 ? 0 : 1 << (shift - 1),
+                           (1 << dst_bits) - 1);
+    CHECK(a.buf == b.buf);
+    CHECK(b.guards_intact());
+}
+
+void test_round_shift_simd() {
+    if (!orvo::cpu_has_avx2())
+        return;
+    std::mt19937 rng(5);
+    for (int mode : {1, 2})
+        for (int w : {1, 31, 32, 67, 130}) {
+            for (int sb : {9, 10, 12, 14, 16})
+                compare_round_shift<uint8_t>(rng, sb, 8, mode, w, 4);
+            for (auto [sb, db] : {std::pair{10, 9}, {12, 10}, {14, 12}, {16, 10}, {16, 12}})
+                compare_round_shift<uint16_t>(rng, sb, db, mode, w, 4);
+        }
+}
+
 } // namespace
 
 int main() {
@@ -276,6 +313,7 @@ int main() {
     test_convert_plane();
     test_bayer();
     test_dither();
+    test_round_shift_simd();
     if (!orvo::cpu_has_avx2())
         std::printf("note: no AVX2 on this CPU, SIMD comparisons ran the scalar path twice\n");
     return check::finish();
