@@ -48,14 +48,30 @@ inline void put8(uint16_t *dst, __m256 v) {
                      _mm_packus_epi32(_mm256_castsi256_si128(i), _mm256_extracti128_si256(i, 1)));
 }
 
-} // namespace
+// Outputs j .. j + 7 of the eight rows (one vector per output), transposed
+// back into rows; the last block stops at D.
+template <class Tout>
+inline void store_block(__m256 r[8], Tout *const *dst, int j, int D) {
+    transpose8(r);
+    if (j + 8 <= D) {
+        for (int i = 0; i < 8; i++)
+            put8(dst[i] + j, r[i]);
+    } else {
+        alignas(32) Tout tmp[8];
+        for (int i = 0; i < 8; i++) {
+            put8(tmp, r[i]);
+            for (int o = 0; o < D - j; o++)
+                dst[i][j + o] = tmp[o];
+        }
+    }
+}
 
 // Eight rows side by side: transposed so that one vector holds the same
 // column of all rows, every tap is a broadcast weight times a plain load.
 // Eight outputs are in flight (the add latency bounds fewer); their block is
 // transposed back in registers and stored straight into the rows.
-template <class Tin, class Tout>
-void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
+template <class Tin, class Tout, bool Span>
+void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
     const int S = t.src_size, D = t.dst_size, K = t.taps;
     float *in = scratch;
     __m256 r[8];
@@ -74,6 +90,21 @@ void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &
     const __m256 add = _mm256_set1_ps(t.add);
     // The table is padded to a multiple of 8 outputs (weight 0 on sample 0).
     for (int j = 0; j < D; j += 8) {
+        if constexpr (Span) {
+            // One output after another: independent chains the core overlaps.
+            auto one = [&](int o) {
+                const int f = t.nz_first[j + o], n = t.nz_len[j + o];
+                const float *xp = in + size_t(t.start[j + o] + f) * 8, *wp = t.row(j + o) + f;
+                __m256 a = add;
+                for (int k = 0; k < n; k++)
+                    a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_loadu_ps(xp + k * 8), _mm256_broadcast_ss(wp + k)));
+                return a;
+            };
+            r[0] = one(0), r[1] = one(1), r[2] = one(2), r[3] = one(3);
+            r[4] = one(4), r[5] = one(5), r[6] = one(6), r[7] = one(7);
+            store_block(r, dst, j, D);
+            continue;
+        }
         const float *xs[8];
         for (int o = 0; o < 8; o++) {
             xs[o] = in + size_t(t.start[j + o]) * 8;
@@ -84,19 +115,20 @@ void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &
         for (int k = 0; k < K; k++, w += 8)
             for (int o = 0; o < 8; o++)
                 r[o] = _mm256_add_ps(r[o], _mm256_mul_ps(_mm256_loadu_ps(xs[o] + k * 8), _mm256_broadcast_ss(w + o)));
-        transpose8(r);
-        if (j + 8 <= D) {
-            for (int i = 0; i < 8; i++)
-                put8(dst[i] + j, r[i]);
-        } else {
-            alignas(32) Tout tmp[8];
-            for (int i = 0; i < 8; i++) {
-                put8(tmp, r[i]);
-                for (int o = 0; o < D - j; o++)
-                    dst[i][j + o] = tmp[o];
-            }
-        }
+        store_block(r, dst, j, D);
     }
+}
+
+} // namespace
+
+template <class Tin, class Tout>
+void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
+    h8<Tin, Tout, false>(src, dst, t, scratch);
+}
+
+template <class Tin, class Tout>
+void filter_h8_span_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
+    h8<Tin, Tout, true>(src, dst, t, scratch);
 }
 
 void filter_h_avx2(const float *src, float *dst, const FilterTable &t) {
@@ -189,6 +221,28 @@ void filter_v_u16_avx2(const T *const *rows, int taps, const float *w, float add
     vpass(rows, taps, w, add, dst, width);
 }
 
+template <class Tin>
+void shift_plane_u16_avx2(const Tin *src, ptrdiff_t src_stride, uint16_t *dst, ptrdiff_t dst_stride, int w, int h,
+                          int shift) {
+    const __m128i sh = _mm_cvtsi32_si128(shift);
+    for (int y = 0; y < h; y++, src += src_stride, dst += dst_stride) {
+        int x = 0;
+        for (; x + 16 <= w; x += 16) {
+            __m256i v;
+            if constexpr (sizeof(Tin) == 1)
+                v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x)));
+            else
+                v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), _mm256_sll_epi16(v, sh));
+        }
+        for (; x < w; x++)
+            dst[x] = uint16_t(unsigned(src[x]) << shift);
+    }
+}
+
+template void shift_plane_u16_avx2<uint8_t>(const uint8_t *, ptrdiff_t, uint16_t *, ptrdiff_t, int, int, int);
+template void shift_plane_u16_avx2<uint16_t>(const uint16_t *, ptrdiff_t, uint16_t *, ptrdiff_t, int, int, int);
+
 template <class T>
 void to_float_row_avx2(const T *src, float *dst, int width) {
     int x = 0;
@@ -216,7 +270,8 @@ template void filter_v_avx2<uint8_t>(const uint8_t *const *, int, const float *,
 template void filter_v_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<float>(const float *const *, int, const float *, float, float *, int);
 #define FMTC_H8(TI, TO) \
-    template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
+    template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);       \
+    template void filter_h8_span_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
 FMTC_H8(uint8_t, float)
 FMTC_H8(uint16_t, float)
 FMTC_H8(float, float)
