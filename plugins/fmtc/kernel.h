@@ -39,11 +39,6 @@ struct FilterTable {
     std::vector<int32_t> start;  // dst_size rounded up to 8 (padding rows read sample 0 with weight 0)
     std::vector<float> coef;     // row-major [j][k]
     std::vector<float> coef_blk; // blocks of 8 outputs: [(j/8)][k][j%8], for the vector passes
-    // Per output (padded like start): the taps from the first to the last
-    // nonzero weight. With finite samples and an add that is not -0, leaving
-    // the zero taps out gives the same sums (x * 0 adds nothing).
-    std::vector<int32_t> nz_first, nz_len;
-    bool sparse = false; // the spans skip a worthwhile share of the taps
 
     const float *row(int j) const { return coef.data() + size_t(j) * size_t(taps); }
 };
@@ -93,9 +88,6 @@ void filter_h8_c(const Tin *const *src, Tout *const *dst, const FilterTable &t, 
 void filter_h_avx2(const float *src, float *dst, const FilterTable &t);
 template <class Tin, class Tout>
 void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch);
-// The same over the nonzero spans only (see FilterTable::nz_first).
-template <class Tin, class Tout>
-void filter_h8_span_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch);
 template <class T>
 void filter_v_avx2(const T *const *rows, int taps, const float *w, float add, float *dst, int width);
 template <class T>

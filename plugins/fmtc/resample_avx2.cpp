@@ -70,7 +70,7 @@ inline void store_block(__m256 r[8], Tout *const *dst, int j, int D) {
 // column of all rows, every tap is a broadcast weight times a plain load.
 // Eight outputs are in flight (the add latency bounds fewer); their block is
 // transposed back in registers and stored straight into the rows.
-template <class Tin, class Tout, bool Span>
+template <class Tin, class Tout>
 void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
     const int S = t.src_size, D = t.dst_size, K = t.taps;
     float *in = scratch;
@@ -90,21 +90,6 @@ void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *sc
     const __m256 add = _mm256_set1_ps(t.add);
     // The table is padded to a multiple of 8 outputs (weight 0 on sample 0).
     for (int j = 0; j < D; j += 8) {
-        if constexpr (Span) {
-            // One output after another: independent chains the core overlaps.
-            auto one = [&](int o) {
-                const int f = t.nz_first[j + o], n = t.nz_len[j + o];
-                const float *xp = in + size_t(t.start[j + o] + f) * 8, *wp = t.row(j + o) + f;
-                __m256 a = add;
-                for (int k = 0; k < n; k++)
-                    a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_loadu_ps(xp + k * 8), _mm256_broadcast_ss(wp + k)));
-                return a;
-            };
-            r[0] = one(0), r[1] = one(1), r[2] = one(2), r[3] = one(3);
-            r[4] = one(4), r[5] = one(5), r[6] = one(6), r[7] = one(7);
-            store_block(r, dst, j, D);
-            continue;
-        }
         const float *xs[8];
         for (int o = 0; o < 8; o++) {
             xs[o] = in + size_t(t.start[j + o]) * 8;
@@ -123,12 +108,7 @@ void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *sc
 
 template <class Tin, class Tout>
 void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
-    h8<Tin, Tout, false>(src, dst, t, scratch);
-}
-
-template <class Tin, class Tout>
-void filter_h8_span_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
-    h8<Tin, Tout, true>(src, dst, t, scratch);
+    h8<Tin, Tout>(src, dst, t, scratch);
 }
 
 void filter_h_avx2(const float *src, float *dst, const FilterTable &t) {
@@ -270,8 +250,7 @@ template void filter_v_avx2<uint8_t>(const uint8_t *const *, int, const float *,
 template void filter_v_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<float>(const float *const *, int, const float *, float, float *, int);
 #define FMTC_H8(TI, TO) \
-    template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);       \
-    template void filter_h8_span_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
+    template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
 FMTC_H8(uint8_t, float)
 FMTC_H8(uint16_t, float)
 FMTC_H8(float, float)

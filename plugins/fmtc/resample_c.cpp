@@ -204,21 +204,6 @@ bool build_table(const KernelDef &k, const TableParams &s, FilterTable &t, int m
     for (int j = 0; j < Dp; j++)
         for (int i = 0; i < K; i++)
             t.coef_blk[size_t(j >> 3) * K * 8 + size_t(i) * 8 + (j & 7)] = t.coef[size_t(j) * K + i];
-    t.nz_first.assign(Dp, 0);
-    t.nz_len.assign(Dp, 0);
-    size_t used = 0;
-    for (int j = 0; j < D; j++) {
-        const float *w = t.row(j);
-        int a = 0, b = K;
-        while (a < b && w[a] == 0)
-            a++;
-        while (b > a && w[b - 1] == 0)
-            b--;
-        t.nz_first[j] = a;
-        t.nz_len[j] = b - a;
-        used += size_t(b - a);
-    }
-    t.sparse = used * 10 < size_t(D) * size_t(K) * 9;
     return true;
 }
 
@@ -308,24 +293,15 @@ struct Ops {
     void (*v_f_u16)(const float *const *, int, const float *, float, uint16_t *, int, float *);
 };
 
-// A zero tap changes nothing when every sample is finite (integer input, and
-// what the first pass makes of it) and the sum does not start at -0.
-bool spans_exact(bool int_input, const FilterTable &t) { return int_input && !(t.add == 0 && std::signbit(t.add)); }
-
 template <class Tin, class Tout>
-Ops<Tin, Tout> ops_for(bool avx2, bool h_span) {
+Ops<Tin, Tout> ops_for(bool avx2) {
 #if defined(__x86_64__) || defined(__i386__)
-    if (avx2 && h_span)
-        return {filter_h8_span_avx2<Tin, float>, filter_h8_span_avx2<Tin, Tout>, filter_h8_span_avx2<float, Tout>,
-                filter_v_avx2<Tin>,              filter_v_avx2<float>,           filter_v_u16_avx2<Tin>,
-                filter_v_u16_avx2<float>};
     if (avx2)
         return {filter_h8_avx2<Tin, float>, filter_h8_avx2<Tin, Tout>, filter_h8_avx2<float, Tout>,
                 filter_v_avx2<Tin>,         filter_v_avx2<float>,      filter_v_u16_avx2<Tin>,
                 filter_v_u16_avx2<float>};
 #else
     (void)avx2;
-    (void)h_span;
 #endif
     return {filter_h8_c<Tin, float>, filter_h8_c<Tin, Tout>, filter_h8_c<float, Tout>, filter_v_c<Tin>,
             filter_v_c<float>,       filter_v_u16_c<Tin>,    filter_v_u16_c<float>};
@@ -347,9 +323,7 @@ struct RowSet {
 template <class Tin, class Tout>
 void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, Tout *dst, ptrdiff_t dst_stride,
                     int dst_w, int dst_h, const DirPlan &h, const DirPlan &v, bool h_first, bool avx2) {
-    constexpr bool int_input = !std::is_same_v<Tin, float>;
-    const bool v_span = avx2 && v.filtered && spans_exact(int_input, v.table);
-    const Ops<Tin, Tout> ops = ops_for<Tin, Tout>(avx2, h.filtered && h.table.sparse && spans_exact(int_input, h.table));
+    const Ops<Tin, Tout> ops = ops_for<Tin, Tout>(avx2);
     const int wide = std::max(src_w, dst_w);
     std::vector<float> scratch(size_t(8) * size_t(src_w + dst_w + 32));
     RowSet<Tout> spare(8, dst_w);
@@ -364,9 +338,9 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
     };
     // Vertical pass of output row j into `o` (float rows of `width`, or the output).
     auto v_pass = [&](auto &rows, const FilterTable &tv, int j, auto *o, int width) {
-        const int f = v_span ? tv.nz_first[j] : 0, n = v_span ? tv.nz_len[j] : tv.taps;
-        const auto *r = rows.data() + f;
-        const float *w = tv.row(j) + f;
+        const auto *r = rows.data();
+        const float *w = tv.row(j);
+        const int n = tv.taps;
         constexpr bool f_rows = std::is_same_v<std::decay_t<decltype(rows[0])>, const float *>;
         if constexpr (std::is_same_v<std::decay_t<decltype(*o)>, uint16_t>) {
             if constexpr (f_rows)
