@@ -34,6 +34,10 @@ CASES = [
     Case("fmtc.bitdepth 16 -> 8 rounding 1920x1080", "resize.Point, no dither",
          lambda core: core.resize.Point(_src(1920, 1080), format=vs.YUV420P8, dither_type="none"),
          reference=True),
+    Case("fmtc.bitdepth rounding, other depths 1920x1080", "16 -> 10 dmode=1",
+         lambda core: core.fmtc.bitdepth(_src(1920, 1080), bits=10, dmode=1)),
+    Case("fmtc.bitdepth rounding, other depths 1920x1080", "8 -> 16 dmode=1 full range",
+         lambda core: core.fmtc.bitdepth(picture(vs.YUV420P8), bits=16, dmode=1, fulls=1, fulld=1)),
 ]
 for _fmt, _label in ((vs.YUV420P16, "16-bit"), (vs.YUV420P8, "8-bit")):
     CASES += [

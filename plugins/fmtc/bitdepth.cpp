@@ -1,4 +1,5 @@
 // fmtc.bitdepth: bit depth and range conversion with dithering.
+#include "cpu.h"
 #include "fmtc_common.h"
 #include "kernel.h"
 
@@ -24,6 +25,7 @@ struct BitdepthData {
     std::array<float, 3> gain{1, 1, 1}, add{0, 0, 0};
     int shift = 0;
     bool dyn = false, corplane = false, staticnoise = false;
+    bool avx2 = false;
     std::array<std::vector<int16_t>, 4> patterns;
     int set_range = -1; // -1: leave _ColorRange alone
 };
@@ -69,6 +71,19 @@ void process_plane(const VSFrame *src, VSFrame *dst, int p, const BitdepthData &
         break;
     }
     const bool src_float = d.src_fmt.sampleType == stFloat;
+    const DitherParams &prm = d.params[p];
+#if defined(__x86_64__) || defined(__i386__)
+    if (d.avx2 && !src_float && sb == 2 && is_round_shift(prm)) {
+        const int shift = prm.src_bits - prm.dst_bits, half = prm.dmode == 2 ? 0 : 1 << (shift - 1);
+        const int hi = (1 << prm.dst_bits) - 1;
+        const auto *s16 = reinterpret_cast<const uint16_t *>(sp);
+        if (db == 1)
+            round_shift_plane_avx2(s16, ss / 2, dp, ds, w, h, shift, half, hi);
+        else
+            round_shift_plane_avx2(s16, ss / 2, reinterpret_cast<uint16_t *>(dp), ds / 2, w, h, shift, half, hi);
+        return;
+    }
+#endif
     if (src_float)
         db == 1 ? dither_typed<float, uint8_t>(src, dst, p, w, h, d, n, api)
                 : dither_typed<float, uint16_t>(src, dst, p, w, h, d, n, api);
@@ -210,7 +225,7 @@ void VS_CC bitdepth_create(const VSMap *in, VSMap *out, void *, VSCore *core, co
         const bool tpdfo = args.get_bool("tpdfo", false) && mode != 3;
         const bool tpdfn = args.get_bool("tpdfn", false);
         const int64_t cpuopt = args.get_int("cpuopt", -1);
-        (void)cpuopt; // no SIMD path in this filter: accepted, nothing to switch
+        d->avx2 = cpuopt != 0 && orvo::cpu_has_avx2();
 
         // Processing path, once per clip.
         const bool sflt = sf.sampleType == stFloat, dflt = df.sampleType == stFloat;

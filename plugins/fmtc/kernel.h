@@ -38,7 +38,7 @@ struct FilterTable {
     float add = 0;
     std::vector<int32_t> start;  // dst_size rounded up to 8 (padding rows read sample 0 with weight 0)
     std::vector<float> coef;     // row-major [j][k]
-    std::vector<float> coef_blk; // blocks of 8 outputs: [(j/8)][k][j%8], for the gather pass
+    std::vector<float> coef_blk; // blocks of 8 outputs: [(j/8)][k][j%8], for the vector passes
 
     const float *row(int j) const { return coef.data() + size_t(j) * size_t(taps); }
 };
@@ -69,6 +69,9 @@ template <class T>
 void to_float_row_c(const T *src, float *dst, int width);
 // Round half to even, clamp to [0, 65535].
 void store_u16_c(const float *src, uint16_t *dst, int width);
+// Vertical pass straight to 16-bit output: filter_v then store_u16 (`tmp`: width floats).
+template <class T>
+void filter_v_u16_c(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width, float *tmp);
 // One sample of it. NaN gives 0, as the vector max against 0 does.
 inline uint16_t store_u16_one(float v) {
     v = v > 0.f ? v : 0.f;
@@ -76,17 +79,23 @@ inline uint16_t store_u16_one(float v) {
     return uint16_t(std::nearbyint(v));
 }
 
-// Eight rows at once (the same table for all). `scratch` holds at least
-// 8 * (src_size + dst_size + 16) floats.
-void filter_h8_c(const float *const *src, float *const *dst, const FilterTable &t, float *scratch);
+// Eight rows at once (the same table for all): source rows converted to
+// float, filtered, and stored as float or rounded 16-bit (store_u16).
+// `scratch` holds at least 8 * (src_size + dst_size + 16) floats.
+template <class Tin, class Tout>
+void filter_h8_c(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch);
 
 void filter_h_avx2(const float *src, float *dst, const FilterTable &t);
-void filter_h8_avx2(const float *const *src, float *const *dst, const FilterTable &t, float *scratch);
+template <class Tin, class Tout>
+void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch);
 template <class T>
 void filter_v_avx2(const T *const *rows, int taps, const float *w, float add, float *dst, int width);
 template <class T>
 void to_float_row_avx2(const T *src, float *dst, int width);
 void store_u16_avx2(const float *src, uint16_t *dst, int width);
+template <class T>
+void filter_v_u16_avx2(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width,
+                       float *tmp);
 
 // One direction of a plane: either a filter table or an integer crop offset.
 struct DirPlan {
@@ -108,6 +117,11 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
 template <class Tin, class Tout>
 void convert_plane(const Tin *src, ptrdiff_t src_stride, Tout *dst, ptrdiff_t dst_stride, int w, int h, float gain,
                    float add, int shift);
+
+// AVX2 form of convert_plane's integer to 16-bit left shift.
+template <class Tin>
+void shift_plane_u16_avx2(const Tin *src, ptrdiff_t src_stride, uint16_t *dst, ptrdiff_t dst_stride, int w, int h,
+                          int shift);
 
 // ---------------------------------------------------------------- bit depth
 
@@ -151,6 +165,16 @@ struct NoiseGen {
 template <class Tin, class Tout>
 void dither_plane(const Tin *src, ptrdiff_t src_stride, Tout *dst, ptrdiff_t dst_stride, int w, int h,
                   const DitherParams &p, const int16_t *pattern, uint32_t seed);
+
+// True where dither_plane on 16-bit storage reduces to min((v + half) >> shift, hi):
+// the integer variant of round without pattern or noise, or of fast.
+inline bool is_round_shift(const DitherParams &p) {
+    return p.int_variant && (p.dmode == 2 || (p.dmode == 1 && p.simple));
+}
+// AVX2 form of that case (1 <= shift <= 8); `half` is 0 for fast, 1 << (shift - 1) for round.
+template <class Tout>
+void round_shift_plane_avx2(const uint16_t *src, ptrdiff_t src_stride, Tout *dst, ptrdiff_t dst_stride, int w, int h,
+                            int shift, int half, int hi);
 
 // Integer to float: float32(v) * gain + add.
 template <class Tin>

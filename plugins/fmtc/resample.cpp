@@ -197,6 +197,22 @@ FieldState field_state(const VSMap *props, const VSAPI *api, int n, int interlac
     return progressive;
 }
 
+// Unfiltered conversion: the integer to 16-bit shift has an AVX2 form.
+template <class Tin, class Tout>
+void convert(const Tin *src, ptrdiff_t ss, Tout *dst, ptrdiff_t ds, int w, int h, float gain, float add, int shift,
+             bool avx2) {
+#if defined(__x86_64__) || defined(__i386__)
+    if constexpr (!std::is_same_v<Tin, float> && std::is_same_v<Tout, uint16_t>) {
+        if (avx2) {
+            shift_plane_u16_avx2(src, ss, dst, ds, w, h, shift);
+            return;
+        }
+    }
+#endif
+    (void)avx2;
+    convert_plane(src, ss, dst, ds, w, h, gain, add, shift);
+}
+
 template <class Tin, class Tout>
 void run_plane(const VSFrame *src, VSFrame *dst, int p, const PlanePlan &pp, int ss, int ds, bool avx2,
                int src_bits, const VSAPI *api) {
@@ -213,7 +229,7 @@ void run_plane(const VSFrame *src, VSFrame *dst, int p, const PlanePlan &pp, int
     if (pp.mode == PlaneMode::copy) {
         // Top-left area; the rest repeats the last copied column and row.
         const int cw = std::min(pp.src_w, pp.dst_w), ch = std::min(pp.src_h, pp.dst_h);
-        convert_plane(sp, sst, dp, dst_, cw, ch, pp.gain, pp.add, shift);
+        convert(sp, sst, dp, dst_, cw, ch, pp.gain, pp.add, shift, avx2);
         for (int y = 0; y < pp.dst_h; y++) {
             Tout *row = dp + y * dst_;
             if (y >= ch)
@@ -224,7 +240,7 @@ void run_plane(const VSFrame *src, VSFrame *dst, int p, const PlanePlan &pp, int
     }
     const DirPlan &v = pp.v[ss][ds];
     if (!pp.h.filtered && !v.filtered) {
-        convert_plane(sp + v.offset * sst + pp.h.offset, sst, dp, dst_, pp.dst_w, pp.dst_h, pp.gain, pp.add, shift);
+        convert(sp + v.offset * sst + pp.h.offset, sst, dp, dst_, pp.dst_w, pp.dst_h, pp.gain, pp.add, shift, avx2);
         return;
     }
     resample_plane(sp, sst, pp.src_w, pp.src_h, dp, dst_, pp.dst_w, pp.dst_h, pp.h, v, pp.h_first[ss][ds], avx2);

@@ -38,62 +38,77 @@ inline void transpose8(__m256 r[8]) {
 
 } // namespace
 
+namespace {
+
+inline void put8(float *dst, __m256 v) { _mm256_storeu_ps(dst, v); }
+inline void put8(uint16_t *dst, __m256 v) {
+    v = _mm256_min_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(65535.f));
+    const __m256i i = _mm256_cvtps_epi32(v);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst),
+                     _mm_packus_epi32(_mm256_castsi256_si128(i), _mm256_extracti128_si256(i, 1)));
+}
+
+// Outputs j .. j + 7 of the eight rows (one vector per output), transposed
+// back into rows; the last block stops at D.
+template <class Tout>
+inline void store_block(__m256 r[8], Tout *const *dst, int j, int D) {
+    transpose8(r);
+    if (j + 8 <= D) {
+        for (int i = 0; i < 8; i++)
+            put8(dst[i] + j, r[i]);
+    } else {
+        alignas(32) Tout tmp[8];
+        for (int i = 0; i < 8; i++) {
+            put8(tmp, r[i]);
+            for (int o = 0; o < D - j; o++)
+                dst[i][j + o] = tmp[o];
+        }
+    }
+}
+
 // Eight rows side by side: transposed so that one vector holds the same
 // column of all rows, every tap is a broadcast weight times a plain load.
-void filter_h8_avx2(const float *const *src, float *const *dst, const FilterTable &t, float *scratch) {
+// Eight outputs are in flight (the add latency bounds fewer); their block is
+// transposed back in registers and stored straight into the rows.
+template <class Tin, class Tout>
+void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
     const int S = t.src_size, D = t.dst_size, K = t.taps;
     float *in = scratch;
-    float *out = scratch + size_t(S) * 8 + 64;
     __m256 r[8];
     int x = 0;
     for (; x + 8 <= S; x += 8) {
         for (int i = 0; i < 8; i++)
-            r[i] = _mm256_loadu_ps(src[i] + x);
+            r[i] = load8(src[i] + x);
         transpose8(r);
         for (int i = 0; i < 8; i++)
             _mm256_storeu_ps(in + size_t(x + i) * 8, r[i]);
     }
     for (; x < S; x++)
         for (int i = 0; i < 8; i++)
-            in[size_t(x) * 8 + i] = src[i][x];
+            in[size_t(x) * 8 + i] = float(src[i][x]);
 
     const __m256 add = _mm256_set1_ps(t.add);
-    int j = 0;
-    for (; j + 4 <= D; j += 4) {
-        const float *x0 = in + size_t(t.start[j]) * 8, *x1 = in + size_t(t.start[j + 1]) * 8;
-        const float *x2 = in + size_t(t.start[j + 2]) * 8, *x3 = in + size_t(t.start[j + 3]) * 8;
-        const float *w0 = t.row(j), *w1 = t.row(j + 1), *w2 = t.row(j + 2), *w3 = t.row(j + 3);
-        __m256 a0 = add, a1 = add, a2 = add, a3 = add;
-        for (int k = 0; k < K; k++) {
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_loadu_ps(x0 + k * 8), _mm256_broadcast_ss(w0 + k)));
-            a1 = _mm256_add_ps(a1, _mm256_mul_ps(_mm256_loadu_ps(x1 + k * 8), _mm256_broadcast_ss(w1 + k)));
-            a2 = _mm256_add_ps(a2, _mm256_mul_ps(_mm256_loadu_ps(x2 + k * 8), _mm256_broadcast_ss(w2 + k)));
-            a3 = _mm256_add_ps(a3, _mm256_mul_ps(_mm256_loadu_ps(x3 + k * 8), _mm256_broadcast_ss(w3 + k)));
+    // The table is padded to a multiple of 8 outputs (weight 0 on sample 0).
+    for (int j = 0; j < D; j += 8) {
+        const float *xs[8];
+        for (int o = 0; o < 8; o++) {
+            xs[o] = in + size_t(t.start[j + o]) * 8;
+            r[o] = add;
         }
-        _mm256_storeu_ps(out + size_t(j) * 8, a0);
-        _mm256_storeu_ps(out + size_t(j + 1) * 8, a1);
-        _mm256_storeu_ps(out + size_t(j + 2) * 8, a2);
-        _mm256_storeu_ps(out + size_t(j + 3) * 8, a3);
+        // Weights of the eight outputs for one tap lie side by side.
+        const float *w = t.coef_blk.data() + size_t(j >> 3) * size_t(K) * 8;
+        for (int k = 0; k < K; k++, w += 8)
+            for (int o = 0; o < 8; o++)
+                r[o] = _mm256_add_ps(r[o], _mm256_mul_ps(_mm256_loadu_ps(xs[o] + k * 8), _mm256_broadcast_ss(w + o)));
+        store_block(r, dst, j, D);
     }
-    for (; j < D; j++) {
-        const float *x0 = in + size_t(t.start[j]) * 8, *w0 = t.row(j);
-        __m256 a0 = add;
-        for (int k = 0; k < K; k++)
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(_mm256_loadu_ps(x0 + k * 8), _mm256_broadcast_ss(w0 + k)));
-        _mm256_storeu_ps(out + size_t(j) * 8, a0);
-    }
+}
 
-    j = 0;
-    for (; j + 8 <= D; j += 8) {
-        for (int i = 0; i < 8; i++)
-            r[i] = _mm256_loadu_ps(out + size_t(j + i) * 8);
-        transpose8(r);
-        for (int i = 0; i < 8; i++)
-            _mm256_storeu_ps(dst[i] + j, r[i]);
-    }
-    for (; j < D; j++)
-        for (int i = 0; i < 8; i++)
-            dst[i][j] = out[size_t(j) * 8 + i];
+} // namespace
+
+template <class Tin, class Tout>
+void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
+    h8<Tin, Tout>(src, dst, t, scratch);
 }
 
 void filter_h_avx2(const float *src, float *dst, const FilterTable &t) {
@@ -118,38 +133,95 @@ void filter_h_avx2(const float *src, float *dst, const FilterTable &t) {
     }
 }
 
-template <class T>
-void filter_v_avx2(const T *const *rows, int taps, const float *w, float add, float *dst, int width) {
+namespace {
+
+// Round half to even, clamp to [0, 65535]: 16 floats to 16 samples.
+inline __m256i pack_u16(__m256 a, __m256 b) {
+    const __m256 lo = _mm256_setzero_ps(), hi = _mm256_set1_ps(65535.f);
+    a = _mm256_min_ps(_mm256_max_ps(a, lo), hi);
+    b = _mm256_min_ps(_mm256_max_ps(b, lo), hi);
+    return _mm256_permute4x64_epi64(_mm256_packus_epi32(_mm256_cvtps_epi32(a), _mm256_cvtps_epi32(b)), 0xD8);
+}
+
+inline void put(float *dst, __m256 a, __m256 b) {
+    _mm256_storeu_ps(dst, a);
+    _mm256_storeu_ps(dst + 8, b);
+}
+inline void put(uint16_t *dst, __m256 a, __m256 b) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst), pack_u16(a, b));
+}
+inline void put_one(float *dst, float v) { *dst = v; }
+inline void put_one(uint16_t *dst, float v) { *dst = store_u16_one(v); }
+
+// Eight accumulators: the add latency, not the loads, bounds fewer.
+template <class T, class Tout>
+void vpass(const T *const *rows, int taps, const float *w, float add, Tout *dst, int width) {
     int x = 0;
     const __m256 vadd = _mm256_set1_ps(add);
-    for (; x + 32 <= width; x += 32) {
-        __m256 a0 = vadd, a1 = vadd, a2 = vadd, a3 = vadd;
+    for (; x + 64 <= width; x += 64) {
+        __m256 a[8];
+        for (int i = 0; i < 8; i++)
+            a[i] = vadd;
         for (int k = 0; k < taps; k++) {
             const __m256 c = _mm256_broadcast_ss(w + k);
             const T *r = rows[k] + x;
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(load8(r), c));
-            a1 = _mm256_add_ps(a1, _mm256_mul_ps(load8(r + 8), c));
-            a2 = _mm256_add_ps(a2, _mm256_mul_ps(load8(r + 16), c));
-            a3 = _mm256_add_ps(a3, _mm256_mul_ps(load8(r + 24), c));
+            for (int i = 0; i < 8; i++)
+                a[i] = _mm256_add_ps(a[i], _mm256_mul_ps(load8(r + 8 * i), c));
         }
-        _mm256_storeu_ps(dst + x, a0);
-        _mm256_storeu_ps(dst + x + 8, a1);
-        _mm256_storeu_ps(dst + x + 16, a2);
-        _mm256_storeu_ps(dst + x + 24, a3);
+        for (int i = 0; i < 8; i += 2)
+            put(dst + x + 8 * i, a[i], a[i + 1]);
     }
-    for (; x + 8 <= width; x += 8) {
-        __m256 a0 = vadd;
-        for (int k = 0; k < taps; k++)
-            a0 = _mm256_add_ps(a0, _mm256_mul_ps(load8(rows[k] + x), _mm256_broadcast_ss(w + k)));
-        _mm256_storeu_ps(dst + x, a0);
+    for (; x + 16 <= width; x += 16) {
+        __m256 a0 = vadd, a1 = vadd;
+        for (int k = 0; k < taps; k++) {
+            const __m256 c = _mm256_broadcast_ss(w + k);
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(load8(rows[k] + x), c));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(load8(rows[k] + x + 8), c));
+        }
+        put(dst + x, a0, a1);
     }
     for (; x < width; x++) {
         float acc = add;
         for (int k = 0; k < taps; k++)
             acc += float(rows[k][x]) * w[k];
-        dst[x] = acc;
+        put_one(dst + x, acc);
     }
 }
+
+} // namespace
+
+template <class T>
+void filter_v_avx2(const T *const *rows, int taps, const float *w, float add, float *dst, int width) {
+    vpass(rows, taps, w, add, dst, width);
+}
+
+template <class T>
+void filter_v_u16_avx2(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width,
+                       float *) {
+    vpass(rows, taps, w, add, dst, width);
+}
+
+template <class Tin>
+void shift_plane_u16_avx2(const Tin *src, ptrdiff_t src_stride, uint16_t *dst, ptrdiff_t dst_stride, int w, int h,
+                          int shift) {
+    const __m128i sh = _mm_cvtsi32_si128(shift);
+    for (int y = 0; y < h; y++, src += src_stride, dst += dst_stride) {
+        int x = 0;
+        for (; x + 16 <= w; x += 16) {
+            __m256i v;
+            if constexpr (sizeof(Tin) == 1)
+                v = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(src + x)));
+            else
+                v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), _mm256_sll_epi16(v, sh));
+        }
+        for (; x < w; x++)
+            dst[x] = uint16_t(unsigned(src[x]) << shift);
+    }
+}
+
+template void shift_plane_u16_avx2<uint8_t>(const uint8_t *, ptrdiff_t, uint16_t *, ptrdiff_t, int, int, int);
+template void shift_plane_u16_avx2<uint16_t>(const uint16_t *, ptrdiff_t, uint16_t *, ptrdiff_t, int, int, int);
 
 template <class T>
 void to_float_row_avx2(const T *src, float *dst, int width) {
@@ -177,6 +249,19 @@ void store_u16_avx2(const float *src, uint16_t *dst, int width) {
 template void filter_v_avx2<uint8_t>(const uint8_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<float>(const float *const *, int, const float *, float, float *, int);
+#define FMTC_H8(TI, TO) \
+    template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
+FMTC_H8(uint8_t, float)
+FMTC_H8(uint16_t, float)
+FMTC_H8(float, float)
+FMTC_H8(uint8_t, uint16_t)
+FMTC_H8(uint16_t, uint16_t)
+FMTC_H8(float, uint16_t)
+#undef FMTC_H8
+template void filter_v_u16_avx2<uint8_t>(const uint8_t *const *, int, const float *, float, uint16_t *, int, float *);
+template void filter_v_u16_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, uint16_t *, int,
+                                          float *);
+template void filter_v_u16_avx2<float>(const float *const *, int, const float *, float, uint16_t *, int, float *);
 template void to_float_row_avx2<uint8_t>(const uint8_t *, float *, int);
 template void to_float_row_avx2<uint16_t>(const uint16_t *, float *, int);
 template void to_float_row_avx2<float>(const float *, float *, int);

@@ -219,9 +219,18 @@ void filter_h_c(const float *src, float *dst, const FilterTable &t) {
     }
 }
 
-void filter_h8_c(const float *const *src, float *const *dst, const FilterTable &t, float *) {
-    for (int i = 0; i < 8; i++)
-        filter_h_c(src[i], dst[i], t);
+template <class Tin, class Tout>
+void filter_h8_c(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
+    float *in = scratch, *out = scratch + t.src_size + 16;
+    for (int i = 0; i < 8; i++) {
+        to_float_row_c(src[i], in, t.src_size);
+        if constexpr (std::is_same_v<Tout, float>) {
+            filter_h_c(in, dst[i], t);
+        } else {
+            filter_h_c(in, out, t);
+            store_u16_c(out, dst[i], t.dst_size);
+        }
+    }
 }
 
 template <class T>
@@ -245,6 +254,24 @@ void store_u16_c(const float *src, uint16_t *dst, int width) {
         dst[x] = store_u16_one(src[x]);
 }
 
+template <class T>
+void filter_v_u16_c(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width, float *tmp) {
+    filter_v_c(rows, taps, w, add, tmp, width);
+    store_u16_c(tmp, dst, width);
+}
+
+#define FMTC_H8(TI, TO) \
+    template void filter_h8_c<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
+FMTC_H8(uint8_t, float)
+FMTC_H8(uint16_t, float)
+FMTC_H8(float, float)
+FMTC_H8(uint8_t, uint16_t)
+FMTC_H8(uint16_t, uint16_t)
+FMTC_H8(float, uint16_t)
+#undef FMTC_H8
+template void filter_v_u16_c<uint8_t>(const uint8_t *const *, int, const float *, float, uint16_t *, int, float *);
+template void filter_v_u16_c<uint16_t>(const uint16_t *const *, int, const float *, float, uint16_t *, int, float *);
+template void filter_v_u16_c<float>(const float *const *, int, const float *, float, uint16_t *, int, float *);
 template void filter_v_c<uint8_t>(const uint8_t *const *, int, const float *, float, float *, int);
 template void filter_v_c<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
 template void filter_v_c<float>(const float *const *, int, const float *, float, float *, int);
@@ -254,83 +281,90 @@ template void to_float_row_c<float>(const float *, float *, int);
 
 namespace {
 
-// The row functions of one instruction set.
-template <class Tin>
+// The row functions of one instruction set, for one input and output type.
+template <class Tin, class Tout>
 struct Ops {
-    void (*h8)(const float *const *, float *const *, const FilterTable &, float *);
+    void (*h8_in)(const Tin *const *, float *const *, const FilterTable &, float *);     // into the ring
+    void (*h8_in_out)(const Tin *const *, Tout *const *, const FilterTable &, float *); // source to output
+    void (*h8_f_out)(const float *const *, Tout *const *, const FilterTable &, float *); // vertical result to output
     void (*v_in)(const Tin *const *, int, const float *, float, float *, int);
     void (*v_f)(const float *const *, int, const float *, float, float *, int);
-    void (*to_float)(const Tin *, float *, int);
-    void (*store)(const float *, uint16_t *, int);
+    void (*v_in_u16)(const Tin *const *, int, const float *, float, uint16_t *, int, float *);
+    void (*v_f_u16)(const float *const *, int, const float *, float, uint16_t *, int, float *);
 };
 
-template <class Tin>
-Ops<Tin> ops_for(bool avx2) {
+template <class Tin, class Tout>
+Ops<Tin, Tout> ops_for(bool avx2) {
 #if defined(__x86_64__) || defined(__i386__)
     if (avx2)
-        return {filter_h8_avx2, filter_v_avx2<Tin>, filter_v_avx2<float>, to_float_row_avx2<Tin>, store_u16_avx2};
+        return {filter_h8_avx2<Tin, float>, filter_h8_avx2<Tin, Tout>, filter_h8_avx2<float, Tout>,
+                filter_v_avx2<Tin>,         filter_v_avx2<float>,      filter_v_u16_avx2<Tin>,
+                filter_v_u16_avx2<float>};
 #else
     (void)avx2;
 #endif
-    return {filter_h8_c, filter_v_c<Tin>, filter_v_c<float>, to_float_row_c<Tin>, store_u16_c};
+    return {filter_h8_c<Tin, float>, filter_h8_c<Tin, Tout>, filter_h8_c<float, Tout>, filter_v_c<Tin>,
+            filter_v_c<float>,       filter_v_u16_c<Tin>,    filter_v_u16_c<float>};
 }
 
-template <class Tout>
-void store_row(const float *src, Tout *dst, int width, void (*store)(const float *, uint16_t *, int)) {
-    if constexpr (std::is_same_v<Tout, float>)
-        std::memcpy(dst, src, sizeof(float) * size_t(width));
-    else
-        store(src, dst, width);
-}
-
-// Float rows: a set of `n` buffers of `width` floats (+ slack).
+// Float rows: a set of `n` buffers of `width` elements (+ slack).
+template <class T = float>
 struct RowSet {
-    std::vector<float> buf;
+    std::vector<T> buf;
     size_t pitch;
     RowSet(int n, int width) : buf(size_t(n) * (size_t(width) + 16)), pitch(size_t(width) + 16) {}
-    float *row(int i) { return buf.data() + size_t(i) * pitch; }
+    T *row(int i) { return buf.data() + size_t(i) * pitch; }
 };
 
 } // namespace
 
 // The horizontal pass always runs on blocks of 8 rows (short blocks repeat
-// their last row and drop the extra results).
+// their last row and send the extra results to spare rows).
 template <class Tin, class Tout>
 void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, Tout *dst, ptrdiff_t dst_stride,
                     int dst_w, int dst_h, const DirPlan &h, const DirPlan &v, bool h_first, bool avx2) {
-    const Ops<Tin> ops = ops_for<Tin>(avx2);
+    const Ops<Tin, Tout> ops = ops_for<Tin, Tout>(avx2);
     const int wide = std::max(src_w, dst_w);
     std::vector<float> scratch(size_t(8) * size_t(src_w + dst_w + 32));
-    RowSet in(8, src_w), out(8, dst_w);
-    const float *hin[8];
-    float *hout[8];
-    RowSet one(1, wide);
-
-    // Source row y as floats, in slot i of `in` when a conversion is needed.
-    auto src_row_float = [&](int y, int i) -> const float * {
-        const Tin *r = src + ptrdiff_t(y) * src_stride;
-        if constexpr (std::is_same_v<Tin, float>) {
-            (void)i;
-            return r;
+    RowSet<Tout> spare(8, dst_w);
+    RowSet<> one(1, wide);
+    const Tin *hin[8];
+    float *hring[8];
+    Tout *hout[8];
+    // Output rows j0 .. j0 + 7 of a block of n.
+    auto out_rows = [&](int j0, int n) {
+        for (int i = 0; i < 8; i++)
+            hout[i] = i < n ? dst + ptrdiff_t(j0 + i) * dst_stride : spare.row(i);
+    };
+    // Vertical pass of output row j into `o` (float rows of `width`, or the output).
+    auto v_pass = [&](auto &rows, const FilterTable &tv, int j, auto *o, int width) {
+        const auto *r = rows.data();
+        const float *w = tv.row(j);
+        const int n = tv.taps;
+        constexpr bool f_rows = std::is_same_v<std::decay_t<decltype(rows[0])>, const float *>;
+        if constexpr (std::is_same_v<std::decay_t<decltype(*o)>, uint16_t>) {
+            if constexpr (f_rows)
+                ops.v_f_u16(r, n, w, tv.add, o, width, one.row(0));
+            else
+                ops.v_in_u16(r, n, w, tv.add, o, width, one.row(0));
         } else {
-            ops.to_float(r, in.row(i), src_w);
-            return in.row(i);
+            if constexpr (f_rows)
+                ops.v_f(r, n, w, tv.add, o, width);
+            else
+                ops.v_in(r, n, w, tv.add, o, width);
         }
     };
-    auto store_block = [&](int j0, int n) {
-        for (int i = 0; i < n; i++)
-            store_row(out.row(i), dst + ptrdiff_t(j0 + i) * dst_stride, dst_w, ops.store);
+    auto v_row = [&](auto &rows, const FilterTable &tv, int j) {
+        v_pass(rows, tv, j, dst + ptrdiff_t(j) * dst_stride, dst_w);
     };
-    for (int i = 0; i < 8; i++)
-        hout[i] = out.row(i);
 
     if (h.filtered && !v.filtered) {
         for (int j0 = 0; j0 < dst_h; j0 += 8) {
             const int n = std::min(8, dst_h - j0);
             for (int i = 0; i < 8; i++)
-                hin[i] = src_row_float(v.offset + j0 + std::min(i, n - 1), i);
-            ops.h8(hin, hout, h.table, scratch.data());
-            store_block(j0, n);
+                hin[i] = src + ptrdiff_t(v.offset + j0 + std::min(i, n - 1)) * src_stride;
+            out_rows(j0, n);
+            ops.h8_in_out(hin, hout, h.table, scratch.data());
         }
         return;
     }
@@ -341,33 +375,33 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
         for (int j = 0; j < dst_h; j++) {
             for (int k = 0; k < tv.taps; k++)
                 rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride + h.offset;
-            ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, one.row(0), dst_w);
-            store_row(one.row(0), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+            v_row(rows_in, tv, j);
         }
         return;
     }
     const FilterTable &th = h.table;
     if (!h_first) {
         // Vertical then horizontal, eight output rows at a time.
-        RowSet mid(8, src_w);
+        RowSet<> mid(8, src_w);
+        const float *hmid[8];
         for (int j0 = 0; j0 < dst_h; j0 += 8) {
             const int n = std::min(8, dst_h - j0);
             for (int i = 0; i < n; i++) {
                 const int j = j0 + i;
                 for (int k = 0; k < tv.taps; k++)
                     rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride;
-                ops.v_in(rows_in.data(), tv.taps, tv.row(j), tv.add, mid.row(i), src_w);
+                v_pass(rows_in, tv, j, mid.row(i), src_w);
             }
             for (int i = 0; i < 8; i++)
-                hin[i] = mid.row(std::min(i, n - 1));
-            ops.h8(hin, hout, th, scratch.data());
-            store_block(j0, n);
+                hmid[i] = mid.row(std::min(i, n - 1));
+            out_rows(j0, n);
+            ops.h8_f_out(hmid, hout, th, scratch.data());
         }
         return;
     }
     // Horizontal then vertical: a ring of horizontally filtered 8-row blocks.
     const int cap = (tv.taps + 7) / 8 + 2;
-    RowSet ring(cap * 8, dst_w);
+    RowSet<> ring(cap * 8, dst_w);
     std::vector<int> tag(cap, -1);
     for (int j = 0; j < dst_h; j++) {
         for (int k = 0; k < tv.taps; k++) {
@@ -376,16 +410,15 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
             if (tag[slot] != blk) {
                 const int y0 = blk * 8, n = std::min(8, src_h - y0);
                 for (int i = 0; i < 8; i++) {
-                    hin[i] = src_row_float(y0 + std::min(i, n - 1), i);
-                    hout[i] = ring.row(slot * 8 + i);
+                    hin[i] = src + ptrdiff_t(y0 + std::min(i, n - 1)) * src_stride;
+                    hring[i] = ring.row(slot * 8 + i);
                 }
-                ops.h8(hin, hout, th, scratch.data());
+                ops.h8_in(hin, hring, th, scratch.data());
                 tag[slot] = blk;
             }
             rows_f[k] = ring.row(slot * 8 + (r & 7));
         }
-        ops.v_f(rows_f.data(), tv.taps, tv.row(j), tv.add, one.row(0), dst_w);
-        store_row(one.row(0), dst + ptrdiff_t(j) * dst_stride, dst_w, ops.store);
+        v_row(rows_f, tv, j);
     }
 }
 

@@ -114,7 +114,8 @@ T rand_sample(std::mt19937 &rng) {
 
 // Whole-plane resampling, scalar against AVX2, with guard bytes around the output.
 template <class Tin, class Tout>
-void compare_plane(std::mt19937 &rng, int sw, int sh, int dw, int dh, KernelKind kind, double x0, bool force_h_first) {
+void compare_plane(std::mt19937 &rng, int sw, int sh, int dw, int dh, KernelKind kind, double x0, bool force_h_first,
+                   double cs = 0.5, double cd = 0.5) {
     check::GuardedPlane<Tin> src(sw, sh, 5);
     for (int y = 0; y < sh; y++)
         for (int x = 0; x < sw; x++)
@@ -123,8 +124,8 @@ void compare_plane(std::mt19937 &rng, int sw, int sh, int dw, int dh, KernelKind
     k.kind = kind;
     DirPlan h, v;
     h.filtered = v.filtered = true;
-    CHECK(build_table(k, TableParams{sw, dw, x0, sw - x0, 0.5, 0.5, 1.0, 3.0, 5.0}, h.table));
-    CHECK(build_table(k, TableParams{sh, dh, -x0, double(sh), 0.5, 0.5}, v.table));
+    CHECK(build_table(k, TableParams{sw, dw, x0, sw - x0, cs, cd, 1.0, 3.0, 5.0}, h.table));
+    CHECK(build_table(k, TableParams{sh, dh, -x0, double(sh), cs, cd}, v.table));
     for (int order = 0; order < 2; order++) {
         const bool hf = force_h_first ? true : order == 1;
         check::GuardedPlane<Tout> a(dw, dh, 3, Tout(77)), b(dw, dh, 3, Tout(77));
@@ -153,6 +154,15 @@ void test_simd_matches_scalar() {
         compare_plane<uint16_t, float>(rng, s[0], s[1], s[2], s[3], KernelKind::gauss, 0, true);
         compare_plane<float, uint16_t>(rng, s[0], s[1], s[2], s[3], KernelKind::bilinear, 0.5, true);
     }
+    // Left-sited chroma doubled and halved: tables whose outputs mix single
+    // taps and zero weights.
+    const int pairs[][2] = {{61, 37}, {8, 9}, {100, 40}};
+    for (auto &s : pairs) {
+        compare_plane<uint8_t, uint16_t>(rng, s[0], s[1], s[0] * 2, s[1] * 2, KernelKind::spline36, 0, false, 0.25, 0.5);
+        compare_plane<uint16_t, float>(rng, s[0], s[1], s[0] * 2, s[1] * 2, KernelKind::spline36, 0, false, 0.25, 0.5);
+        compare_plane<float, uint16_t>(rng, s[0], s[1], s[0] * 2, s[1] * 2, KernelKind::spline36, 0, false, 0.25, 0.5);
+        compare_plane<uint16_t, uint16_t>(rng, s[0] * 2, s[1] * 2, s[0], s[1], KernelKind::bicubic, 0, false, 0.5, 0.25);
+    }
     // Output rounding: ties to even, clamped.
     const float in[] = {-3.f, 0.5f, 1.5f, 2.5f, 65534.5f, 65535.4f, 70000.f, 12.49f, 3.5f, 4.5f, 0.f, 1.f, 2.f, 3.f, 4.f, 5.f, 6.5f};
     uint16_t a[17], b[17];
@@ -176,6 +186,24 @@ void test_convert_plane() {
         for (int x = 0; x < 13; x++)
             ok &= o.at(x, y) == uint16_t(s8.at(x, y) << 8);
     CHECK(ok && o.guards_intact());
+    if (!orvo::cpu_has_avx2())
+        return;
+    // AVX2 shift against the scalar one: odd widths, samples above the input depth.
+    for (int w : {1, 15, 16, 47}) {
+        check::GuardedPlane<uint8_t> a8(w, 3, 2);
+        check::GuardedPlane<uint16_t> a16(w, 3, 2);
+        a8.fill_random(rng, 255);
+        a16.fill_random(rng, 65535);
+        for (int shift : {0, 2, 6, 8}) {
+            check::GuardedPlane<uint16_t> r(w, 3, 2, uint16_t(9)), v(w, 3, 2, uint16_t(9));
+            convert_plane(a16.data(), a16.stride, r.data(), r.stride, w, 3, 1.f, 0.f, shift);
+            shift_plane_u16_avx2(a16.data(), a16.stride, v.data(), v.stride, w, 3, shift);
+            CHECK(r.buf == v.buf && v.guards_intact());
+            convert_plane(a8.data(), a8.stride, r.data(), r.stride, w, 3, 1.f, 0.f, shift);
+            shift_plane_u16_avx2(a8.data(), a8.stride, v.data(), v.stride, w, 3, shift);
+            CHECK(r.buf == v.buf && v.guards_intact());
+        }
+    }
 }
 
 // ------------------------------------------------------------------ dither
@@ -268,6 +296,43 @@ void test_dither() {
     CHECK(ok);
 }
 
+// The AVX2 round/fast reduction against the scalar dither loop: every depth pair it
+// serves, samples anywhere in 16 bits (above the input depth too), odd widths.
+template <class Tout>
+void compare_round_shift(std::mt19937 &rng, int src_bits, int dst_bits, int mode, int w, int h) {
+    check::GuardedPlane<uint16_t> src(w, h, 3);
+    src.fill_random(rng, 65535);
+    for (int x = 0; x < w; x++) // the extremes, where the saturated add matters
+        src.at(x, 0) = uint16_t(x & 1 ? 65535 : (1 << src_bits) - 1);
+    DitherParams p;
+    p.dmode = mode;
+    p.src_bits = src_bits;
+    p.dst_bits = dst_bits;
+    p.ao = mode == 2 ? 50 : 32; // fast ignores the amplitudes
+    p.simple = mode == 1;
+    CHECK(is_round_shift(p));
+    check::GuardedPlane<Tout> a(w, h, 5, Tout(0x5A)), b(w, h, 5, Tout(0x5A));
+    dither_plane(src.data(), src.stride, a.data(), a.stride, w, h, p, nullptr, 1);
+    const int shift = src_bits - dst_bits;
+    round_shift_plane_avx2(src.data(), src.stride, b.data(), b.stride, w, h, shift, mode == 2 ? 0 : 1 << (shift - 1),
+                           (1 << dst_bits) - 1);
+    CHECK(a.buf == b.buf);
+    CHECK(b.guards_intact());
+}
+
+void test_round_shift_simd() {
+    if (!orvo::cpu_has_avx2())
+        return;
+    std::mt19937 rng(5);
+    for (int mode : {1, 2})
+        for (int w : {1, 31, 32, 67, 130}) {
+            for (int sb : {9, 10, 12, 14, 16})
+                compare_round_shift<uint8_t>(rng, sb, 8, mode, w, 4);
+            for (auto [sb, db] : {std::pair{10, 9}, {12, 10}, {14, 12}, {16, 10}, {16, 12}})
+                compare_round_shift<uint16_t>(rng, sb, db, mode, w, 4);
+        }
+}
+
 } // namespace
 
 int main() {
@@ -276,6 +341,7 @@ int main() {
     test_convert_plane();
     test_bayer();
     test_dither();
+    test_round_shift_simd();
     if (!orvo::cpu_has_avx2())
         std::printf("note: no AVX2 on this CPU, SIMD comparisons ran the scalar path twice\n");
     return check::finish();

@@ -312,14 +312,19 @@ def gray(arr, fmt, length=1):
     return clip_from_planes([arr], fmt, length=length)
 
 
+@pytest.mark.parametrize("cpuopt", [-1, 0])
+@pytest.mark.parametrize("dmode", [1, 2])
 @pytest.mark.parametrize("src_fmt,dst_bits", [(vs.GRAY16, 8), (vs.GRAY10, 8), (vs.GRAY16, 10), (vs.GRAY12, 9), (vs.GRAY16, 12)])
-def test_bitdepth_round_limited_exact(fmtc, src_fmt, dst_bits):
+def test_bitdepth_round_limited_exact(fmtc, src_fmt, dst_bits, dmode, cpuopt):
     sb = fmt_bits(src_fmt)
     v = np.arange(1 << sb, dtype=np.uint16)[: 64 * 64]
-    v = np.resize(v, (64, 64))
-    out = arrays(fmtc.bitdepth(gray(v, src_fmt), bits=dst_bits, dmode=1))[0]
+    # Odd width; the last rows hold samples above the input depth.
+    v = np.resize(v, (64, 67))
+    v[-3:] = np.resize(np.arange(65535, 0, -97, dtype=np.uint16), (3, 67))
+    out = arrays(fmtc.bitdepth(gray(v, src_fmt), bits=dst_bits, dmode=dmode, cpuopt=cpuopt))[0]
     dif = sb - dst_bits
-    expect = np.minimum((v.astype(np.int64) + (1 << (dif - 1))) >> dif, (1 << dst_bits) - 1)
+    half = (1 << (dif - 1)) if dmode == 1 else 0
+    expect = np.minimum((v.astype(np.int64) + half) >> dif, (1 << dst_bits) - 1)
     assert np.array_equal(out, expect)
 
 
