@@ -85,14 +85,10 @@ inline uint16_t store_u16_one(float v) {
 template <class Tin, class Tout>
 void filter_h8_c(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch);
 
-void filter_h_avx2(const float *src, float *dst, const FilterTable &t);
 template <class Tin, class Tout>
 void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch);
 template <class T>
 void filter_v_avx2(const T *const *rows, int taps, const float *w, float add, float *dst, int width);
-template <class T>
-void to_float_row_avx2(const T *src, float *dst, int width);
-void store_u16_avx2(const float *src, uint16_t *dst, int width);
 template <class T>
 void filter_v_u16_avx2(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width,
                        float *tmp);

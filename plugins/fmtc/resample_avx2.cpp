@@ -111,28 +111,6 @@ void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &
     h8<Tin, Tout>(src, dst, t, scratch);
 }
 
-void filter_h_avx2(const float *src, float *dst, const FilterTable &t) {
-    const int K = t.taps, D = t.dst_size;
-    const __m256 add = _mm256_set1_ps(t.add);
-    for (int j = 0; j < D; j += 8) {
-        const __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t.start.data() + j));
-        const float *c = t.coef_blk.data() + size_t(j >> 3) * size_t(K) * 8;
-        __m256 acc = add;
-        for (int k = 0; k < K; k++) {
-            __m256 x = _mm256_i32gather_ps(src + k, idx, 4);
-            acc = _mm256_add_ps(acc, _mm256_mul_ps(x, _mm256_loadu_ps(c + k * 8)));
-        }
-        if (j + 8 <= D) {
-            _mm256_storeu_ps(dst + j, acc);
-        } else {
-            alignas(32) float tmp[8];
-            _mm256_store_ps(tmp, acc);
-            for (int i = 0; i < D - j; i++)
-                dst[j + i] = tmp[i];
-        }
-    }
-}
-
 namespace {
 
 // Round half to even, clamp to [0, 65535]: 16 floats to 16 samples.
@@ -223,29 +201,6 @@ void shift_plane_u16_avx2(const Tin *src, ptrdiff_t src_stride, uint16_t *dst, p
 template void shift_plane_u16_avx2<uint8_t>(const uint8_t *, ptrdiff_t, uint16_t *, ptrdiff_t, int, int, int);
 template void shift_plane_u16_avx2<uint16_t>(const uint16_t *, ptrdiff_t, uint16_t *, ptrdiff_t, int, int, int);
 
-template <class T>
-void to_float_row_avx2(const T *src, float *dst, int width) {
-    int x = 0;
-    for (; x + 8 <= width; x += 8)
-        _mm256_storeu_ps(dst + x, load8(src + x));
-    for (; x < width; x++)
-        dst[x] = float(src[x]);
-}
-
-void store_u16_avx2(const float *src, uint16_t *dst, int width) {
-    const __m256 lo = _mm256_setzero_ps(), hi = _mm256_set1_ps(65535.f);
-    int x = 0;
-    for (; x + 16 <= width; x += 16) {
-        __m256 a = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(src + x), lo), hi);
-        __m256 b = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(src + x + 8), lo), hi);
-        __m256i p = _mm256_packus_epi32(_mm256_cvtps_epi32(a), _mm256_cvtps_epi32(b));
-        p = _mm256_permute4x64_epi64(p, 0xD8);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), p);
-    }
-    for (; x < width; x++)
-        dst[x] = store_u16_one(src[x]);
-}
-
 template void filter_v_avx2<uint8_t>(const uint8_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<float>(const float *const *, int, const float *, float, float *, int);
@@ -262,9 +217,6 @@ template void filter_v_u16_avx2<uint8_t>(const uint8_t *const *, int, const floa
 template void filter_v_u16_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, uint16_t *, int,
                                           float *);
 template void filter_v_u16_avx2<float>(const float *const *, int, const float *, float, uint16_t *, int, float *);
-template void to_float_row_avx2<uint8_t>(const uint8_t *, float *, int);
-template void to_float_row_avx2<uint16_t>(const uint16_t *, float *, int);
-template void to_float_row_avx2<float>(const float *, float *, int);
 
 } // namespace fmtc
 

@@ -165,14 +165,10 @@ void test_simd_matches_scalar() {
     }
     // Output rounding: ties to even, clamped.
     const float in[] = {-3.f, 0.5f, 1.5f, 2.5f, 65534.5f, 65535.4f, 70000.f, 12.49f, 3.5f, 4.5f, 0.f, 1.f, 2.f, 3.f, 4.f, 5.f, 6.5f};
-    uint16_t a[17], b[17];
+    uint16_t a[17];
     store_u16_c(in, a, 17);
     const uint16_t expect[] = {0, 0, 2, 2, 65534, 65535, 65535, 12, 4, 4, 0, 1, 2, 3, 4, 5, 6};
     CHECK(std::equal(a, a + 17, expect));
-    if (orvo::cpu_has_avx2()) {
-        store_u16_avx2(in, b, 17);
-        CHECK(std::equal(a, a + 17, b));
-    }
 }
 
 void test_convert_plane() {
