@@ -106,7 +106,7 @@ struct Workspace {
     Buffer<float> line;   // two blur rows with mirrored ends
     Buffer<float> row;    // two rows: blurred rows before conversion, or gx and gy
     Buffer<float> ring;   // source rows as float, 2 * radius_v + 2 of them
-    Buffer<float> blur;   // (w + 4) x (h + 4), 2-sample mirrored frame
+    Buffer<float> blur;   // ring of 6 blurred rows of w + 4, 2 mirrored samples either side
     Buffer<float> grad;   // (w + 2) x (h + 2), 1-sample mirrored frame
     Buffer<uint8_t> dir;
     Buffer<uint8_t> cls;  // (w + 2) x (h + 2), zero frame

@@ -197,24 +197,6 @@ void mirror_frame(float *origin, ptrdiff_t stride, int w, int h, int pad) {
     }
 }
 
-template <bool DIRS>
-void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tmp,
-                    const PlaneJob &j, const RowKernels &rk) {
-    const int w = j.width, h = j.height;
-    float *tx = tmp, *ty = tmp + aligned_floats(size_t(w));
-    for (int y = 0; y < h; y++) {
-        const float *rows[5] = {b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs};
-        rk.gradient(j.op, DIRS, rows, g + y * gs, tx, ty, w, j.scale);
-        // Directions in a second loop so that both loops vectorise.
-        if constexpr (DIRS) {
-            if (j.op == 5)
-                std::fill_n(dirs + ptrdiff_t(y) * w, w, uint8_t(0));
-            else
-                rk.directions(tx, ty, w, dirs + ptrdiff_t(y) * w);
-        }
-    }
-}
-
 // Weak pixels of row c next to a strong pixel in rows u, c, d become 5. Only
 // bit 1 marks strong (weak 1, marked 5), so rows marked earlier read the same.
 // Two plain loops through `tmp` (w + 2 + w bytes) so that both vectorise.
@@ -358,36 +340,56 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
         return;
     }
 
+    // The blurred rows go through a ring of six, each with two mirrored samples
+    // either side: gradient row g reads rows g - 2 .. g + 2 (mirrored), all
+    // made by the time row g + 2 is, and the blur writes at most two rows
+    // ahead of the one it has just finished.
     const ptrdiff_t bs = w + 4;
-    float *b = ws.blur.get() + 2 * bs + 2;
-    blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return b + y * bs; }, [&](int y, float *, float *line) {
-        if (nh > 1)
-            rk.hsum(line, j.taps_h, nh, w, b + y * bs);
-    });
-    mirror_frame(b, bs, w, h, 2);
-
-    if (j.mode == kMagnitude) {
-        // Row by row through one buffer: the magnitude plane would only be written and read back.
-        float *gr = ws.row.get();
-        for (int y = 0; y < h; y++) {
-            const float *rows[5] = {b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs};
-            rk.gradient(j.op, false, rows, gr, nullptr, nullptr, w, j.scale);
+    auto brow = [&](int y) { return ws.blur.get() + 2 + (y % 6) * bs; };
+    const ptrdiff_t gs = w + 2;
+    float *g = j.mode == kEdges ? ws.grad.get() + gs + 1 : nullptr; // no plane in mode 1
+    uint8_t *dirs = ws.dir.get();
+    float *tx = ws.row.get(), *ty = tx + aligned_floats(size_t(w));
+    auto gradient_row = [&](int y) {
+        const float *rows[5];
+        for (int k = 0; k < 5; k++)
+            rows[k] = brow(mirror_index(y - 2 + k, h));
+        if (j.mode == kMagnitude) {
+            // The magnitude plane would only be written and read back.
+            rk.gradient(j.op, false, rows, tx, nullptr, nullptr, w, j.scale);
             T *out = dst + y * ds;
             if constexpr (is_float) {
                 for (int x = 0; x < w; x++)
-                    out[x] = std::clamp(gr[x] * j.gain, 0.0f, 1.0f);
+                    out[x] = std::clamp(tx[x] * j.gain, 0.0f, 1.0f);
             } else {
-                store_for<T>(rk, gr, w, j.gain, j.peak, out);
+                store_for<T>(rk, tx, w, j.gain, j.peak, out);
             }
+            return;
         }
+        rk.gradient(j.op, true, rows, g + y * gs, tx, ty, w, j.scale);
+        // Directions in a second loop so that both loops vectorise.
+        if (j.op == 5)
+            std::fill_n(dirs + ptrdiff_t(y) * w, w, uint8_t(0));
+        else
+            rk.directions(tx, ty, w, dirs + ptrdiff_t(y) * w);
+    };
+    blur_plane<T>(src, ss, j, ws, vsum, rk, brow, [&](int y, float *, float *line) {
+        float *r = brow(y);
+        if (nh > 1)
+            rk.hsum(line, j.taps_h, nh, w, r);
+        for (int e = 1; e <= 2; e++) {
+            r[-e] = r[mirror_index(-e, w)];
+            r[w - 1 + e] = r[mirror_index(w - 1 + e, w)];
+        }
+        if (y >= 2)
+            gradient_row(y - 2);
+    });
+    for (int y = std::max(0, h - 2); y < h; y++)
+        gradient_row(y);
+    if (j.mode == kMagnitude)
         return;
-    }
 
-    const ptrdiff_t gs = w + 2;
-    float *g = ws.grad.get() + gs + 1;
-    uint8_t *dirs = ws.dir.get();
     uint8_t *cls = ws.cls.get() + (w + 2) + 1;
-    gradient_plane<true>(b, bs, g, gs, dirs, ws.row.get(), j, rk);
     mirror_frame(g, gs, w, h, 1);
     suppress(g, gs, dirs, cls, ws.near.get(), j, rk);
     hysteresis(cls, ws.stack.get(), w, h);
@@ -424,7 +426,7 @@ void Workspace::prepare(const PlaneJob &j) {
     grow(row, row_cap, 2 * aligned_floats(w));
     grow(ring, ring_cap, (2 * size_t(j.radius_v) + 2) * aligned_floats(w));
     if (j.mode != kBlur)
-        grow(blur, blur_cap, (w + 4) * (h + 4));
+        grow(blur, blur_cap, 6 * (w + 4));
     if (j.mode == kEdges) {
         grow(grad, grad_cap, (w + 2) * (h + 2));
         grow(dir, dir_cap, w * h);
