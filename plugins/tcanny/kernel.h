@@ -106,12 +106,14 @@ struct Workspace {
     Buffer<float> line;   // two blur rows with mirrored ends
     Buffer<float> row;    // two rows: blurred rows before conversion, or gx and gy
     Buffer<float> ring;   // source rows as float, 2 * radius_v + 2 of them
-    Buffer<float> blur;   // (w + 4) x (h + 4), 2-sample mirrored frame
+    Buffer<float> blur;   // ring of 6 blurred rows of w + 4, 2 mirrored samples either side
     Buffer<float> grad;   // (w + 2) x (h + 2), 1-sample mirrored frame
     Buffer<uint8_t> dir;
     Buffer<uint8_t> cls;  // (w + 2) x (h + 2), zero frame
+    Buffer<uint8_t> near; // two rows for marking weak pixels beside strong ones
     Buffer<uint32_t> stack;
-    size_t line_cap = 0, row_cap = 0, ring_cap = 0, blur_cap = 0, grad_cap = 0, dir_cap = 0, cls_cap = 0, stack_cap = 0;
+    size_t line_cap = 0, row_cap = 0, ring_cap = 0, blur_cap = 0, grad_cap = 0, dir_cap = 0, cls_cap = 0, near_cap = 0,
+           stack_cap = 0;
 
     // May throw std::bad_alloc.
     void prepare(const PlaneJob &job);

@@ -197,28 +197,33 @@ void mirror_frame(float *origin, ptrdiff_t stride, int w, int h, int pad) {
     }
 }
 
-template <bool DIRS>
-void gradient_plane(const float *b, ptrdiff_t bs, float *g, ptrdiff_t gs, uint8_t *dirs, float *tmp,
-                    const PlaneJob &j, const RowKernels &rk) {
-    const int w = j.width, h = j.height;
-    float *tx = tmp, *ty = tmp + aligned_floats(size_t(w));
-    for (int y = 0; y < h; y++) {
-        const float *rows[5] = {b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs};
-        rk.gradient(j.op, DIRS, rows, g + y * gs, tx, ty, w, j.scale);
-        // Directions in a second loop so that both loops vectorise.
-        if constexpr (DIRS) {
-            if (j.op == 5)
-                std::fill_n(dirs + ptrdiff_t(y) * w, w, uint8_t(0));
-            else
-                rk.directions(tx, ty, w, dirs + ptrdiff_t(y) * w);
-        }
+// Weak pixels of row c next to a strong pixel in rows u, c, d become 5. Only
+// bit 1 marks strong (weak 1, marked 5), so rows marked earlier read the same.
+// Two plain loops through `tmp` (w + 2 + w bytes) so that both vectorise.
+__attribute__((noinline)) void or3_row(const uint8_t *__restrict u, const uint8_t *__restrict c,
+                                       const uint8_t *__restrict d, uint8_t *__restrict t, int n) {
+    for (int x = 0; x < n; x++)
+        t[x] = uint8_t(u[x] | c[x] | d[x]);
+}
+__attribute__((noinline)) void mark_row(const uint8_t *__restrict t, const uint8_t *__restrict c,
+                                        uint8_t *__restrict o, int n) {
+    for (int x = 0; x < n; x++) {
+        const uint8_t near = uint8_t((t[x] | t[x + 1] | t[x + 2]) >> 1);
+        const uint8_t v = c[x];
+        o[x] = uint8_t(v | (uint8_t(v == 1) & near) << 2);
     }
+}
+void mark_near_strong(uint8_t *c, ptrdiff_t cs, int w, uint8_t *tmp) {
+    or3_row(c - cs - 1, c - 1, c + cs - 1, tmp, w + 2);
+    mark_row(tmp, c, tmp + w + 2, w);
+    std::memcpy(c, tmp + w + 2, size_t(w));
 }
 
 // Classes after non-maximum suppression: 0 none, 1 weak (>= t_l), 2 strong
-// (>= t_h); hysteresis turns reached pixels into 3. `cls` has a one-pixel frame
+// (>= t_h); weak pixels touching a strong one are marked 5 as each row is
+// done, while its neighbours are still in cache. `cls` has a one-pixel frame
 // of zeros (stride w + 2) so the growth needs no bounds checks.
-void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, const PlaneJob &j,
+void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, uint8_t *tmp, const PlaneJob &j,
               const RowKernels &rk) {
     const int w = j.width, h = j.height;
     const ptrdiff_t cs = w + 2;
@@ -231,32 +236,50 @@ void suppress(const float *g, ptrdiff_t gs, const uint8_t *dirs, uint8_t *cls, c
         uint8_t *cr = cls + y * cs;
         cr[-1] = cr[w] = 0;
         rk.suppress(gr, up, dn, dr, w, t_l, t_h, cr);
+        if (y > 0)
+            mark_near_strong(cr - cs, cs, w, tmp);
     }
+    mark_near_strong(cls + (h - 1) * cs, cs, w, tmp);
 }
 
-// 8-connected growth of the strong pixels through weak ones, depth first.
+// 8-connected growth through weak pixels from the marked ones (5), depth
+// first; reached weak pixels become 3. Strong pixels need no visit: all their
+// weak neighbours are marked. Afterwards every class >= 2 is an edge.
 void hysteresis(uint8_t *cls, uint32_t *stack, int w, int h) {
     const ptrdiff_t cs = w + 2;
     const ptrdiff_t around[8] = {-cs - 1, -cs, -cs + 1, -1, 1, cs - 1, cs, cs + 1};
-    for (int y = 0; y < h; y++) {
-        uint8_t *row = cls + y * cs;
-        uint8_t *p = row;
-        while ((p = static_cast<uint8_t *>(std::memchr(p, 2, size_t(row + w - p)))) != nullptr) {
-            *p = 3;
-            size_t top = 0;
-            stack[top++] = uint32_t(p - cls);
-            while (top) {
-                uint8_t *c = cls + stack[--top];
-                for (ptrdiff_t o : around) {
-                    uint8_t &n = c[o];
-                    if (uint8_t(n - 1) < 2) { // weak or strong, not yet reached
-                        n = 3;
-                        stack[top++] = uint32_t(&n - cls);
-                    }
+    auto grow_from = [&](uint8_t *p) {
+        size_t top = 0;
+        stack[top++] = uint32_t(p - cls);
+        while (top) {
+            uint8_t *c = cls + stack[--top];
+            for (ptrdiff_t o : around) {
+                uint8_t &n = c[o];
+                if (n == 1) {
+                    n = 3;
+                    stack[top++] = uint32_t(&n - cls);
                 }
             }
-            p++;
         }
+    };
+    constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full, fives = 0x0505050505050505ull;
+    for (int y = 0; y < h; y++) {
+        uint8_t *row = cls + y * cs;
+        int x = 0;
+        for (; x + 8 <= w; x += 8) {
+            // Bytes equal to 5 as set high bits, without a carry between bytes.
+            uint64_t v;
+            std::memcpy(&v, row + x, 8);
+            const uint64_t t = v ^ fives;
+            uint64_t z = ~(((t & low7) + low7) | t | low7);
+            while (z) {
+                grow_from(row + x + (__builtin_ctzll(z) >> 3));
+                z &= z - 1;
+            }
+        }
+        for (; x < w; x++)
+            if (row[x] == 5)
+                grow_from(row + x);
     }
 }
 
@@ -317,45 +340,65 @@ void process_plane(const T *src, ptrdiff_t ss, T *dst, ptrdiff_t ds, const Plane
         return;
     }
 
+    // The blurred rows go through a ring of six, each with two mirrored samples
+    // either side: gradient row g reads rows g - 2 .. g + 2 (mirrored), all
+    // made by the time row g + 2 is, and the blur writes at most two rows
+    // ahead of the one it has just finished.
     const ptrdiff_t bs = w + 4;
-    float *b = ws.blur.get() + 2 * bs + 2;
-    blur_plane<T>(src, ss, j, ws, vsum, rk, [&](int y) { return b + y * bs; }, [&](int y, float *, float *line) {
-        if (nh > 1)
-            rk.hsum(line, j.taps_h, nh, w, b + y * bs);
-    });
-    mirror_frame(b, bs, w, h, 2);
-
-    if (j.mode == kMagnitude) {
-        // Row by row through one buffer: the magnitude plane would only be written and read back.
-        float *gr = ws.row.get();
-        for (int y = 0; y < h; y++) {
-            const float *rows[5] = {b + (y - 2) * bs, b + (y - 1) * bs, b + y * bs, b + (y + 1) * bs, b + (y + 2) * bs};
-            rk.gradient(j.op, false, rows, gr, nullptr, nullptr, w, j.scale);
+    auto brow = [&](int y) { return ws.blur.get() + 2 + (y % 6) * bs; };
+    const ptrdiff_t gs = w + 2;
+    float *g = j.mode == kEdges ? ws.grad.get() + gs + 1 : nullptr; // no plane in mode 1
+    uint8_t *dirs = ws.dir.get();
+    float *tx = ws.row.get(), *ty = tx + aligned_floats(size_t(w));
+    auto gradient_row = [&](int y) {
+        const float *rows[5];
+        for (int k = 0; k < 5; k++)
+            rows[k] = brow(mirror_index(y - 2 + k, h));
+        if (j.mode == kMagnitude) {
+            // The magnitude plane would only be written and read back.
+            rk.gradient(j.op, false, rows, tx, nullptr, nullptr, w, j.scale);
             T *out = dst + y * ds;
             if constexpr (is_float) {
                 for (int x = 0; x < w; x++)
-                    out[x] = std::clamp(gr[x] * j.gain, 0.0f, 1.0f);
+                    out[x] = std::clamp(tx[x] * j.gain, 0.0f, 1.0f);
             } else {
-                store_for<T>(rk, gr, w, j.gain, j.peak, out);
+                store_for<T>(rk, tx, w, j.gain, j.peak, out);
             }
+            return;
         }
+        rk.gradient(j.op, true, rows, g + y * gs, tx, ty, w, j.scale);
+        // Directions in a second loop so that both loops vectorise.
+        if (j.op == 5)
+            std::fill_n(dirs + ptrdiff_t(y) * w, w, uint8_t(0));
+        else
+            rk.directions(tx, ty, w, dirs + ptrdiff_t(y) * w);
+    };
+    blur_plane<T>(src, ss, j, ws, vsum, rk, brow, [&](int y, float *, float *line) {
+        float *r = brow(y);
+        if (nh > 1)
+            rk.hsum(line, j.taps_h, nh, w, r);
+        for (int e = 1; e <= 2; e++) {
+            r[-e] = r[mirror_index(-e, w)];
+            r[w - 1 + e] = r[mirror_index(w - 1 + e, w)];
+        }
+        if (y >= 2)
+            gradient_row(y - 2);
+    });
+    for (int y = std::max(0, h - 2); y < h; y++)
+        gradient_row(y);
+    if (j.mode == kMagnitude)
         return;
-    }
 
-    const ptrdiff_t gs = w + 2;
-    float *g = ws.grad.get() + gs + 1;
-    uint8_t *dirs = ws.dir.get();
     uint8_t *cls = ws.cls.get() + (w + 2) + 1;
-    gradient_plane<true>(b, bs, g, gs, dirs, ws.row.get(), j, rk);
     mirror_frame(g, gs, w, h, 1);
-    suppress(g, gs, dirs, cls, j, rk);
+    suppress(g, gs, dirs, cls, ws.near.get(), j, rk);
     hysteresis(cls, ws.stack.get(), w, h);
     const T on = is_float ? T(1) : T(j.peak);
     for (int y = 0; y < h; y++) {
         const uint8_t *cr = cls + ptrdiff_t(y) * (w + 2);
         T *out = dst + y * ds;
         for (int x = 0; x < w; x++)
-            out[x] = cr[x] == 3 ? on : T(0);
+            out[x] = cr[x] >= 2 ? on : T(0);
     }
 }
 
@@ -383,11 +426,12 @@ void Workspace::prepare(const PlaneJob &j) {
     grow(row, row_cap, 2 * aligned_floats(w));
     grow(ring, ring_cap, (2 * size_t(j.radius_v) + 2) * aligned_floats(w));
     if (j.mode != kBlur)
-        grow(blur, blur_cap, (w + 4) * (h + 4));
+        grow(blur, blur_cap, 6 * (w + 4));
     if (j.mode == kEdges) {
         grow(grad, grad_cap, (w + 2) * (h + 2));
         grow(dir, dir_cap, w * h);
         grow(cls, cls_cap, (w + 2) * (h + 2));
+        grow(near, near_cap, 2 * w + 2);
         grow(stack, stack_cap, w * h);
     }
 }
