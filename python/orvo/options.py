@@ -27,7 +27,7 @@ class OptionsError(UserError, ValueError):
 
 
 @dataclass(frozen=True)
-class Spec:
+class OptionInfo:
     """What one value accepts. ``kind``: int, number, bool, choice, planes, any."""
 
     name: str
@@ -40,14 +40,14 @@ class Spec:
     choices: tuple = ()
 
 
-def _s(name, kind, doc, **kw) -> Spec:
-    return Spec(name, kind, doc, **kw)
+def _s(name, kind, doc, **kw) -> OptionInfo:
+    return OptionInfo(name, kind, doc, **kw)
 
 
 _UNUSED = "read by main, not used by the chain"
 
 # The groups and their values in the order main reads them.
-GROUPS: dict[str, tuple[Spec, ...]] = {
+GROUPS: dict[str, tuple[OptionInfo, ...]] = {
     "nr": (
         _s("d", "int", "second denoise: KNLMeansCL temporal radius (2*d+1 frames)", lo=0),
         _s("a", "int", "second denoise: KNLMeansCL search radius", lo=1),
@@ -140,7 +140,7 @@ def _is_number(v) -> bool:
     return isinstance(v, (int, float)) and not isinstance(v, bool)
 
 
-def _range_text(s: Spec) -> str:
+def _range_text(s: OptionInfo) -> str:
     if s.lo is not None and s.hi is not None:
         return f" from {s.lo:g} to {s.hi:g}"
     if s.lo is not None:
