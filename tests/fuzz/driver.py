@@ -239,18 +239,18 @@ class Runner:
         self.signatures = {f"{ns}.{fn.name}": fn.signature for ns in ours
                            for fn in getattr(self.core, ns).functions()}
 
-    def clip(self, spec: dict):
+    def clip(self, desc: dict):
         import numpy as np
 
         vs, core = self.vs, self.core
-        want = spec["format"]
+        want = desc["format"]
         fmt = core.query_video_format(getattr(vs, want["family"]), getattr(vs, want["sample"]), want["bits"],
                                       want["ssw"], want["ssh"])
-        blank = core.std.BlankClip(format=fmt, width=spec["width"], height=spec["height"], length=spec["frames"])
+        blank = core.std.BlankClip(format=fmt, width=desc["width"], height=desc["height"], length=desc["frames"])
         is_float = want["sample"] == "FLOAT"
         peak = 1.0 if is_float else (1 << want["bits"]) - 1
         container = 1.0 if is_float else (1 << (8 * fmt.bytes_per_sample)) - 1
-        kind, seed = spec["fill"], spec["fill_seed"]
+        kind, seed = desc["fill"], desc["fill_seed"]
 
         def fill(n, f):
             out = f.copy()
