@@ -204,14 +204,8 @@ template void shift_plane_u16_avx2<uint16_t>(const uint16_t *, ptrdiff_t, uint16
 template void filter_v_avx2<uint8_t>(const uint8_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<float>(const float *const *, int, const float *, float, float *, int);
-#define FMTC_H8(TI, TO) \
-    template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
-FMTC_H8(uint8_t, float)
-FMTC_H8(uint16_t, float)
-FMTC_H8(float, float)
-FMTC_H8(uint8_t, uint16_t)
-FMTC_H8(uint16_t, uint16_t)
-FMTC_H8(float, uint16_t)
+#define FMTC_H8(TI, TO) template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
+FMTC_H8_TYPES(FMTC_H8)
 #undef FMTC_H8
 template void filter_v_u16_avx2<uint8_t>(const uint8_t *const *, int, const float *, float, uint16_t *, int, float *);
 template void filter_v_u16_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, uint16_t *, int,
