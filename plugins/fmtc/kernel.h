@@ -96,6 +96,14 @@ template <class T>
 void filter_v_u16_avx2(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width,
                        float *tmp);
 
+// Two vertical outputs at once (AVX2): row a filters rows[0, taps) with wa,
+// row b rows[d, d + taps) with wb; 0 <= d, taps + d <= kPairRows. Same bits
+// as two filter_v_avx2 / filter_v_u16_avx2 calls.
+constexpr int kPairRows = 16;
+template <class T, class Tout>
+void filter_v2_avx2(const T *const *rows, int taps, int d, const float *wa, const float *wb, float add, Tout *da,
+                    Tout *db, int width);
+
 // One direction of a plane: either a filter table or an integer crop offset.
 struct DirPlan {
     bool filtered = false;

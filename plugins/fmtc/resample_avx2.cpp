@@ -91,15 +91,20 @@ void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *sc
     // The table is padded to a multiple of 8 outputs (weight 0 on sample 0).
     for (int j = 0; j < D; j += 8) {
         const float *xs[8];
+        // Accumulators in a local array that never escapes: r[] does (it is
+        // stored through), and the compiler then writes it back every tap.
+        __m256 acc[8];
         for (int o = 0; o < 8; o++) {
             xs[o] = in + size_t(t.start[j + o]) * 8;
-            r[o] = add;
+            acc[o] = add;
         }
         // Weights of the eight outputs for one tap lie side by side.
         const float *w = t.coef_blk.data() + size_t(j >> 3) * size_t(K) * 8;
         for (int k = 0; k < K; k++, w += 8)
             for (int o = 0; o < 8; o++)
-                r[o] = _mm256_add_ps(r[o], _mm256_mul_ps(_mm256_loadu_ps(xs[o] + k * 8), _mm256_broadcast_ss(w + o)));
+                acc[o] = _mm256_add_ps(acc[o], _mm256_mul_ps(_mm256_loadu_ps(xs[o] + k * 8), _mm256_broadcast_ss(w + o)));
+        for (int o = 0; o < 8; o++)
+            r[o] = acc[o];
         store_block(r, dst, j, D);
     }
 }
@@ -166,6 +171,59 @@ void vpass(const T *const *rows, int taps, const float *w, float add, Tout *dst,
     }
 }
 
+// Two output rows whose windows start d rows apart: row a reads rows[0, taps),
+// row b rows[d, d + taps). Each union row is loaded once for both; every
+// output still sums its own taps in order, so the bits equal two vpass calls.
+template <class T, class Tout>
+void vpass2(const T *const *rows, int taps, int d, const float *wa, const float *wb, float add, Tout *da, Tout *db,
+            int width) {
+    const int n = taps + d, lo = std::min(d, taps), hi = std::max(d, taps);
+    const __m256 vadd = _mm256_set1_ps(add);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        __m256 a0 = vadd, a1 = vadd, a2 = vadd, a3 = vadd, b0 = vadd, b1 = vadd, b2 = vadd, b3 = vadd;
+        __m256 x0, x1, x2, x3;
+        auto get = [&](int u) {
+            const T *r = rows[u] + x;
+            x0 = load8(r), x1 = load8(r + 8), x2 = load8(r + 16), x3 = load8(r + 24);
+        };
+        auto to_a = [&](int u) {
+            const __m256 c = _mm256_broadcast_ss(wa + u);
+            a0 = _mm256_add_ps(a0, _mm256_mul_ps(x0, c));
+            a1 = _mm256_add_ps(a1, _mm256_mul_ps(x1, c));
+            a2 = _mm256_add_ps(a2, _mm256_mul_ps(x2, c));
+            a3 = _mm256_add_ps(a3, _mm256_mul_ps(x3, c));
+        };
+        auto to_b = [&](int u) {
+            const __m256 c = _mm256_broadcast_ss(wb + u - d);
+            b0 = _mm256_add_ps(b0, _mm256_mul_ps(x0, c));
+            b1 = _mm256_add_ps(b1, _mm256_mul_ps(x1, c));
+            b2 = _mm256_add_ps(b2, _mm256_mul_ps(x2, c));
+            b3 = _mm256_add_ps(b3, _mm256_mul_ps(x3, c));
+        };
+        // Runs without per-row branches: a only, both, b only.
+        for (int u = 0; u < lo; u++)
+            get(u), to_a(u);
+        for (int u = d; u < taps; u++)
+            get(u), to_a(u), to_b(u);
+        for (int u = hi; u < n; u++)
+            get(u), to_b(u);
+        put(da + x, a0, a1);
+        put(da + x + 16, a2, a3);
+        put(db + x, b0, b1);
+        put(db + x + 16, b2, b3);
+    }
+    if (x < width) {
+        const T *ra[kPairRows], *rb[kPairRows];
+        for (int k = 0; k < taps; k++) {
+            ra[k] = rows[k] + x;
+            rb[k] = rows[k + d] + x;
+        }
+        vpass(ra, taps, wa, add, da + x, width - x);
+        vpass(rb, taps, wb, add, db + x, width - x);
+    }
+}
+
 } // namespace
 
 template <class T>
@@ -177,6 +235,12 @@ template <class T>
 void filter_v_u16_avx2(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width,
                        float *) {
     vpass(rows, taps, w, add, dst, width);
+}
+
+template <class T, class Tout>
+void filter_v2_avx2(const T *const *rows, int taps, int d, const float *wa, const float *wb, float add, Tout *da,
+                    Tout *db, int width) {
+    vpass2(rows, taps, d, wa, wb, add, da, db, width);
 }
 
 template <class Tin>
@@ -211,6 +275,12 @@ template void filter_v_u16_avx2<uint8_t>(const uint8_t *const *, int, const floa
 template void filter_v_u16_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, uint16_t *, int,
                                           float *);
 template void filter_v_u16_avx2<float>(const float *const *, int, const float *, float, uint16_t *, int, float *);
+
+#define FMTC_V2(T, TO)                                                                                                \
+    template void filter_v2_avx2<T, TO>(const T *const *, int, int, const float *, const float *, float, TO *, TO *, int);
+FMTC_V2(uint8_t, float) FMTC_V2(uint16_t, float) FMTC_V2(float, float)
+FMTC_V2(uint8_t, uint16_t) FMTC_V2(uint16_t, uint16_t) FMTC_V2(float, uint16_t)
+#undef FMTC_V2
 
 } // namespace fmtc
 

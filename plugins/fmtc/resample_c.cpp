@@ -285,6 +285,10 @@ struct Ops {
     void (*v_f)(const float *const *, int, const float *, float, float *, int);
     void (*v_in_u16)(const Tin *const *, int, const float *, float, uint16_t *, int, float *);
     void (*v_f_u16)(const float *const *, int, const float *, float, uint16_t *, int, float *);
+    // Two vertical outputs sharing their rows (null: none in this set).
+    void (*v2_in_f)(const Tin *const *, int, int, const float *, const float *, float, float *, float *, int);
+    void (*v2_in_out)(const Tin *const *, int, int, const float *, const float *, float, Tout *, Tout *, int);
+    void (*v2_f_out)(const float *const *, int, int, const float *, const float *, float, Tout *, Tout *, int);
 };
 
 template <class Tin, class Tout>
@@ -293,12 +297,14 @@ Ops<Tin, Tout> ops_for(bool avx2) {
     if (avx2)
         return {filter_h8_avx2<Tin, float>, filter_h8_avx2<Tin, Tout>, filter_h8_avx2<float, Tout>,
                 filter_v_avx2<Tin>,         filter_v_avx2<float>,      filter_v_u16_avx2<Tin>,
-                filter_v_u16_avx2<float>};
+                filter_v_u16_avx2<float>,   filter_v2_avx2<Tin, float>, filter_v2_avx2<Tin, Tout>,
+                filter_v2_avx2<float, Tout>};
 #else
     (void)avx2;
 #endif
     return {filter_h8_c<Tin, float>, filter_h8_c<Tin, Tout>, filter_h8_c<float, Tout>, filter_v_c<Tin>,
-            filter_v_c<float>,       filter_v_u16_c<Tin>,    filter_v_u16_c<float>};
+            filter_v_c<float>,       filter_v_u16_c<Tin>,    filter_v_u16_c<float>,
+            nullptr,                 nullptr,                nullptr};
 }
 
 // Float rows: a set of `n` buffers of `width` elements (+ slack).
@@ -348,9 +354,6 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
                 ops.v_in(r, n, w, tv.add, o, width);
         }
     };
-    auto v_row = [&](auto &rows, const FilterTable &tv, int j) {
-        v_pass(rows, tv, j, dst + ptrdiff_t(j) * dst_stride, dst_w);
-    };
 
     if (h.filtered && !v.filtered) {
         for (int j0 = 0; j0 < dst_h; j0 += 8) {
@@ -363,14 +366,33 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
         return;
     }
     const FilterTable &tv = v.table;
-    std::vector<const Tin *> rows_in(tv.taps);
-    std::vector<const float *> rows_f(tv.taps);
-    if (v.filtered && !h.filtered) {
-        for (int j = 0; j < dst_h; j++) {
-            for (int k = 0; k < tv.taps; k++)
-                rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride + h.offset;
-            v_row(rows_in, tv, j);
+    std::vector<const Tin *> rows_in(tv.taps + 2);
+    std::vector<const float *> rows_f(tv.taps + 2);
+    // Output rows [j0, j1) of the vertical pass; close pairs of rows go
+    // through the two-row kernel (`two`, may be null). `at(r)`: input row r;
+    // `out(j)`: where output row j goes.
+    auto v_rows = [&](int j0, int j1, auto &rows, auto at, auto out, int width, auto two) {
+        for (int j = j0; j < j1; j++) {
+            int d = -1;
+            if (two && j + 1 < j1) {
+                d = tv.start[j + 1] - tv.start[j];
+                d = d >= 0 && d <= 2 && tv.taps + d <= kPairRows ? d : -1;
+            }
+            for (int k = 0; k < tv.taps + std::max(d, 0); k++)
+                rows[k] = at(tv.start[j] + k);
+            if (d < 0) {
+                v_pass(rows, tv, j, out(j), width);
+                continue;
+            }
+            two(rows.data(), tv.taps, d, tv.row(j), tv.row(j + 1), tv.add, out(j), out(j + 1), width);
+            j++;
         }
+    };
+    auto dst_row = [&](int j) { return dst + ptrdiff_t(j) * dst_stride; };
+    if (v.filtered && !h.filtered) {
+        auto at = [&](int r) { return src + ptrdiff_t(r) * src_stride + h.offset; };
+        for (int j0 = 0; j0 < dst_h; j0 += 8)
+            v_rows(j0, std::min(j0 + 8, dst_h), rows_in, at, dst_row, dst_w, ops.v2_in_out);
         return;
     }
     const FilterTable &th = h.table;
@@ -378,14 +400,10 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
         // Vertical then horizontal, eight output rows at a time.
         RowSet<> mid(8, src_w);
         const float *hmid[8];
+        auto at = [&](int r) { return src + ptrdiff_t(r) * src_stride; };
         for (int j0 = 0; j0 < dst_h; j0 += 8) {
             const int n = std::min(8, dst_h - j0);
-            for (int i = 0; i < n; i++) {
-                const int j = j0 + i;
-                for (int k = 0; k < tv.taps; k++)
-                    rows_in[k] = src + ptrdiff_t(tv.start[j] + k) * src_stride;
-                v_pass(rows_in, tv, j, mid.row(i), src_w);
-            }
+            v_rows(j0, j0 + n, rows_in, at, [&](int j) { return mid.row(j - j0); }, src_w, ops.v2_in_f);
             for (int i = 0; i < 8; i++)
                 hmid[i] = mid.row(std::min(i, n - 1));
             out_rows(j0, n);
@@ -394,25 +412,33 @@ void resample_plane(const Tin *src, ptrdiff_t src_stride, int src_w, int src_h, 
         return;
     }
     // Horizontal then vertical: a ring of horizontally filtered 8-row blocks.
-    const int cap = (tv.taps + 7) / 8 + 2;
+    // Output rows go in groups whose input rows span at most `reach` rows,
+    // i.e. at most cap blocks, so that filling one never evicts another.
+    const int cap = (tv.taps + 7) / 8 + 2, reach = 8 * (cap - 1) + 1;
     RowSet<> ring(cap * 8, dst_w);
     std::vector<int> tag(cap, -1);
-    for (int j = 0; j < dst_h; j++) {
-        for (int k = 0; k < tv.taps; k++) {
-            const int r = tv.start[j] + k;
-            const int blk = r >> 3, slot = blk % cap;
-            if (tag[slot] != blk) {
-                const int y0 = blk * 8, n = std::min(8, src_h - y0);
-                for (int i = 0; i < 8; i++) {
-                    hin[i] = src + ptrdiff_t(y0 + std::min(i, n - 1)) * src_stride;
-                    hring[i] = ring.row(slot * 8 + i);
-                }
-                ops.h8_in(hin, hring, th, scratch.data());
-                tag[slot] = blk;
-            }
-            rows_f[k] = ring.row(slot * 8 + (r & 7));
+    auto at = [&](int r) -> const float * { return ring.row((r >> 3) % cap * 8 + (r & 7)); };
+    for (int j0 = 0, j1; j0 < dst_h; j0 = j1) {
+        int lo = tv.start[j0], hi = lo + tv.taps;
+        for (j1 = j0 + 1; j1 < dst_h && j1 - j0 < 16; j1++) {
+            const int l = std::min(lo, tv.start[j1]), e = std::max(hi, tv.start[j1] + tv.taps);
+            if (e - l > reach)
+                break;
+            lo = l, hi = e;
         }
-        v_row(rows_f, tv, j);
+        for (int blk = lo >> 3; blk <= (hi - 1) >> 3; blk++) {
+            const int slot = blk % cap;
+            if (tag[slot] == blk)
+                continue;
+            const int y0 = blk * 8, n = std::min(8, src_h - y0);
+            for (int i = 0; i < 8; i++) {
+                hin[i] = src + ptrdiff_t(y0 + std::min(i, n - 1)) * src_stride;
+                hring[i] = ring.row(slot * 8 + i);
+            }
+            ops.h8_in(hin, hring, th, scratch.data());
+            tag[slot] = blk;
+        }
+        v_rows(j0, j1, rows_f, at, dst_row, dst_w, ops.v2_f_out);
     }
 }
 

@@ -146,7 +146,8 @@ void compare_plane(std::mt19937 &rng, int sw, int sh, int dw, int dh, KernelKind
 
 void test_simd_matches_scalar() {
     std::mt19937 rng(7);
-    const int sizes[][4] = {{64, 48, 32, 24}, {61, 37, 97, 59}, {17, 9, 5, 31}, {200, 120, 133, 80}, {9, 9, 9, 9}};
+    const int sizes[][4] = {{64, 48, 32, 24}, {61, 37, 97, 59}, {17, 9, 5, 31}, {200, 120, 133, 80}, {9, 9, 9, 9},
+                           {700, 30, 1037, 45}};
     for (auto &s : sizes) {
         compare_plane<uint8_t, uint16_t>(rng, s[0], s[1], s[2], s[3], KernelKind::spline36, 0.3, false);
         compare_plane<uint16_t, uint16_t>(rng, s[0], s[1], s[2], s[3], KernelKind::bicubic, -1.7, false);
@@ -156,7 +157,7 @@ void test_simd_matches_scalar() {
     }
     // Left-sited chroma doubled and halved: tables whose outputs mix single
     // taps and zero weights.
-    const int pairs[][2] = {{61, 37}, {8, 9}, {100, 40}};
+    const int pairs[][2] = {{61, 37}, {8, 9}, {100, 40}, {301, 22}};
     for (auto &s : pairs) {
         compare_plane<uint8_t, uint16_t>(rng, s[0], s[1], s[0] * 2, s[1] * 2, KernelKind::spline36, 0, false, 0.25, 0.5);
         compare_plane<uint16_t, float>(rng, s[0], s[1], s[0] * 2, s[1] * 2, KernelKind::spline36, 0, false, 0.25, 0.5);
