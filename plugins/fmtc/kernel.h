@@ -84,8 +84,8 @@ inline uint16_t store_u16_one(float v) {
 // `scratch` holds at least 8 * (src_size + dst_size + 16) floats.
 template <class Tin, class Tout>
 void filter_h8_c(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch);
-// The (input, output) types the horizontal pass is built for, as X(Tin, Tout).
-#define FMTC_H8_TYPES(X) \
+// The (input, output) types the row passes are built for, as X(Tin, Tout).
+#define FMTC_PASS_TYPES(X) \
     X(uint8_t, float) X(uint16_t, float) X(float, float) X(uint8_t, uint16_t) X(uint16_t, uint16_t) X(float, uint16_t)
 
 template <class Tin, class Tout>

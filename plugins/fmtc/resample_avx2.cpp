@@ -66,12 +66,14 @@ inline void store_block(__m256 r[8], Tout *const *dst, int j, int D) {
     }
 }
 
+} // namespace
+
 // Eight rows side by side: transposed so that one vector holds the same
 // column of all rows, every tap is a broadcast weight times a plain load.
 // Eight outputs are in flight (the add latency bounds fewer); their block is
 // transposed back in registers and stored straight into the rows.
 template <class Tin, class Tout>
-void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
+void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
     const int S = t.src_size, D = t.dst_size, K = t.taps;
     float *in = scratch;
     __m256 r[8];
@@ -107,13 +109,6 @@ void h8(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *sc
             r[o] = acc[o];
         store_block(r, dst, j, D);
     }
-}
-
-} // namespace
-
-template <class Tin, class Tout>
-void filter_h8_avx2(const Tin *const *src, Tout *const *dst, const FilterTable &t, float *scratch) {
-    h8<Tin, Tout>(src, dst, t, scratch);
 }
 
 namespace {
@@ -171,12 +166,14 @@ void vpass(const T *const *rows, int taps, const float *w, float add, Tout *dst,
     }
 }
 
+} // namespace
+
 // Two output rows whose windows start d rows apart: row a reads rows[0, taps),
 // row b rows[d, d + taps). Each union row is loaded once for both; every
 // output still sums its own taps in order, so the bits equal two vpass calls.
 template <class T, class Tout>
-void vpass2(const T *const *rows, int taps, int d, const float *wa, const float *wb, float add, Tout *da, Tout *db,
-            int width) {
+void filter_v2_avx2(const T *const *rows, int taps, int d, const float *wa, const float *wb, float add, Tout *da,
+                    Tout *db, int width) {
     const int n = taps + d, lo = std::min(d, taps), hi = std::max(d, taps);
     const __m256 vadd = _mm256_set1_ps(add);
     int x = 0;
@@ -224,8 +221,6 @@ void vpass2(const T *const *rows, int taps, int d, const float *wa, const float 
     }
 }
 
-} // namespace
-
 template <class T>
 void filter_v_avx2(const T *const *rows, int taps, const float *w, float add, float *dst, int width) {
     vpass(rows, taps, w, add, dst, width);
@@ -235,12 +230,6 @@ template <class T>
 void filter_v_u16_avx2(const T *const *rows, int taps, const float *w, float add, uint16_t *dst, int width,
                        float *) {
     vpass(rows, taps, w, add, dst, width);
-}
-
-template <class T, class Tout>
-void filter_v2_avx2(const T *const *rows, int taps, int d, const float *wa, const float *wb, float add, Tout *da,
-                    Tout *db, int width) {
-    vpass2(rows, taps, d, wa, wb, add, da, db, width);
 }
 
 template <class Tin>
@@ -269,7 +258,7 @@ template void filter_v_avx2<uint8_t>(const uint8_t *const *, int, const float *,
 template void filter_v_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, float *, int);
 template void filter_v_avx2<float>(const float *const *, int, const float *, float, float *, int);
 #define FMTC_H8(TI, TO) template void filter_h8_avx2<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
-FMTC_H8_TYPES(FMTC_H8)
+FMTC_PASS_TYPES(FMTC_H8)
 #undef FMTC_H8
 template void filter_v_u16_avx2<uint8_t>(const uint8_t *const *, int, const float *, float, uint16_t *, int, float *);
 template void filter_v_u16_avx2<uint16_t>(const uint16_t *const *, int, const float *, float, uint16_t *, int,
@@ -278,8 +267,7 @@ template void filter_v_u16_avx2<float>(const float *const *, int, const float *,
 
 #define FMTC_V2(T, TO)                                                                                                \
     template void filter_v2_avx2<T, TO>(const T *const *, int, int, const float *, const float *, float, TO *, TO *, int);
-FMTC_V2(uint8_t, float) FMTC_V2(uint16_t, float) FMTC_V2(float, float)
-FMTC_V2(uint8_t, uint16_t) FMTC_V2(uint16_t, uint16_t) FMTC_V2(float, uint16_t)
+FMTC_PASS_TYPES(FMTC_V2)
 #undef FMTC_V2
 
 } // namespace fmtc

@@ -261,7 +261,7 @@ void filter_v_u16_c(const T *const *rows, int taps, const float *w, float add, u
 }
 
 #define FMTC_H8(TI, TO) template void filter_h8_c<TI, TO>(const TI *const *, TO *const *, const FilterTable &, float *);
-FMTC_H8_TYPES(FMTC_H8)
+FMTC_PASS_TYPES(FMTC_H8)
 #undef FMTC_H8
 template void filter_v_u16_c<uint8_t>(const uint8_t *const *, int, const float *, float, uint16_t *, int, float *);
 template void filter_v_u16_c<uint16_t>(const uint16_t *const *, int, const float *, float, uint16_t *, int, float *);
